@@ -1,0 +1,3 @@
+#include "orvanelog_p.h"
+
+Q_LOGGING_CATEGORY(lcOrvaneMail, "orvane.mail", QtDebugMsg)
