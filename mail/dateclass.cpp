@@ -257,7 +257,18 @@ void DateClass::parse(const char* p, const char* end)
 
 DateClass::operator QDateTime() const
 {
-    return QDateTime(toQDate(), toQTime());
+    const QDate date = toQDate();
+    const QTime time = toQTime();
+    QDateTime dt(date, time);
+    if (!dt.isValid() && date.isValid() && time.isValid()) {
+        // A wall-clock time that a daylight-saving change skips: count the
+        // time from the start of that day instead, so the result moves on by
+        // the length of the gap (as mktime does) rather than being lost.
+        const QDateTime start = date.startOfDay();
+        if (start.isValid())
+            dt = start.addMSecs(time.msecsSinceStartOfDay());
+    }
+    return dt;
 }
 
 QDateTime DateClass::toQDateTime() const

@@ -43,7 +43,9 @@ public:
     virtual ~DateClass();
 
     /// QDateTime (local time) of toQDate() and toQTime(); the time zone text
-    /// is not applied. Invalid when the date is invalid.
+    /// is not applied. Invalid when the date is invalid. A wall-clock time
+    /// skipped by a daylight-saving change moves on by the gap (02:30 on a
+    /// spring-forward night becomes 03:30).
     virtual operator QDateTime() const;
     /// Calls operator QDateTime().
     virtual QDateTime toQDateTime() const;
