@@ -1,0 +1,137 @@
+#include "headerclass.h"
+
+#include "headerfields_p.h"
+#include "messageclass.h"
+
+#include <cstring>
+
+using namespace OrvaneHeader;
+
+HeaderClass::HeaderClass(const char* text) : Date(QCString(""))
+{
+    if (text)
+        parse(text, qsizetype(strlen(text)));
+}
+
+HeaderClass::HeaderClass(const QCString& text) : Date(QCString(""))
+{
+    if (!text.isNull())
+        parse(text.constData(), text.size());
+}
+
+HeaderClass::HeaderClass(MessageClass& m) : Date(QCString(""))
+{
+    importMessage(m);
+}
+
+HeaderClass::~HeaderClass() = default;
+
+void HeaderClass::importMessage(MessageClass& m)
+{
+    // The record built from a message is that message's header.
+    From = m.From;
+    Reply_To = m.Reply_To;
+    To = m.To;
+    Cc = m.Cc;
+    Bcc = m.Bcc;
+    Subject = m.Subject;
+    Message_ID = m.Message_ID;
+    In_Reply_To = m.In_Reply_To;
+    Organization = m.Organization;
+    Status = m.Status;
+    Priority = m.Priority;
+    Content_Type = m.Content_Type;
+    Content_Transfer_Encoding = m.Content_Transfer_Encoding;
+    Received = m.Received;
+    References = m.References;
+    Date = m.Date;
+}
+
+void HeaderClass::parse(const char* text, qsizetype size)
+{
+    // Unfold: every line white-space simplified, continuation lines joined
+    // by one space, others introduced by LF; the first empty line ends the
+    // header.
+    QCString joined("");
+    const char* p = text;
+    const char* end = text + size;
+    while (p < end) {
+        const char* e = lineEnd(p, end);
+        if (e == p)
+            break;
+        joined.append(isStreamSpace(static_cast<unsigned char>(*p)) ? ' ' : '\n');
+        QCString line(p, e - p);
+        MessageClass::stripSpaces(line);
+        joined.append(line);
+        p = nextLine(e, end);
+    }
+
+    RawFields f;
+    collectFields(joined, f);
+    if (!f.bcc.isNull())
+        Bcc = AddressListClass(f.bcc);
+    if (!f.cc.isNull())
+        Cc = AddressListClass(f.cc);
+    if (!f.contentType.isNull())
+        Content_Type = f.contentType;
+    if (!f.contentTransferEncoding.isNull())
+        Content_Transfer_Encoding = f.contentTransferEncoding;
+    if (!f.date.isNull())
+        Date = DateClass(f.date);
+    if (!f.from.isNull())
+        From = AddressClass(f.from);
+    if (!f.messageId.isNull())
+        Message_ID = f.messageId;
+    if (!f.organization.isNull())
+        Organization = f.organization;
+    if (!f.priority.isNull())
+        Priority = f.priority;
+    Received = std::move(f.received);
+    if (!f.replyTo.isNull())
+        Reply_To = AddressClass(f.replyTo);
+    if (!f.subject.isNull())
+        Subject = f.subject;
+    if (!f.status.isNull())
+        Status = f.status;
+    if (!f.to.isNull())
+        To = AddressListClass(f.to);
+
+    MessageClass::stripParanthesis(Message_ID);
+    QList<QCString> replyIds;
+    if (!f.inReplyTo.isEmpty()) {
+        MessageClass::chunk(replyIds, f.inReplyTo);
+        if (!replyIds.isEmpty())
+            In_Reply_To = replyIds.first();
+    }
+    if (!f.references.isEmpty()) {
+        MessageClass::chunk(References, f.references);
+        References += replyIds.mid(1);
+    }
+    if (!In_Reply_To.isEmpty() && !References.isEmpty())
+        References.removeAll(In_Reply_To);
+    Status = normaliseStatus(Status);
+    {
+        QList<QCString> pieces;
+        MessageClass::split(pieces, ';', Content_Type);
+        Content_Type = pieces.isEmpty() ? QCString() : pieces.first();
+    }
+    if (From.email.isNull() && From.getTranslated_name().isNull() && !f.sender.isEmpty())
+        From = AddressClass(f.sender);
+    if (From.email.isNull() && From.getTranslated_name().isNull() && !f.resentFrom.isEmpty())
+        From = AddressClass(f.resentFrom);
+    if (Priority.isEmpty() && !f.xPriority.isEmpty())
+        Priority = f.xPriority;
+    Priority = normalisePriority(Priority);
+    if (From.email.isNull() && From.getTranslated_name().isNull())
+        From = AddressClass(QCString("unknown"));
+    if (To.toQCString().isNull())
+        To = AddressListClass(QCString("unknown"));
+    if (Subject.isNull())
+        Subject = "Not specified";
+    if (Date.day_of_week.isNull())
+        Date = DateClass(QCString("Mon, 1 Jan 1999 0:0:0 UTF"));
+    if (Content_Type.isNull())
+        Content_Type = "text/plain";
+    if (Content_Transfer_Encoding.isNull())
+        Content_Transfer_Encoding = "8bit";
+}

@@ -1,0 +1,576 @@
+#include <headerclass.h>
+#include <messageclass.h>
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTest>
+
+// Header fields, the MIME structure walk and the string helpers of the
+// message parser. Part tables are written as text rows:
+//   "type mimetype encoding charset cid name offset length" per part,
+// and each part's body is checked against the bytes it should cover.
+
+class tst_MessageClass : public QObject
+{
+    Q_OBJECT
+private slots:
+    void emptyText();
+    void headerFields_data();
+    void headerFields();
+    void parts_data();
+    void parts();
+    void diagnostics_data();
+    void diagnostics();
+    void stripComments_data();
+    void stripComments();
+    void stripQuotesAndBrackets_data();
+    void stripQuotesAndBrackets();
+    void split_data();
+    void split();
+    void chunk_data();
+    void chunk();
+    void headerRoundTrip();
+    void deepNesting();
+    void manyParts();
+    void hugeHeaders_data();
+    void hugeHeaders();
+    void randomBytesStayInside();
+};
+
+static QString field(const MessageClass& m, const QString& name)
+{
+    auto s = [](const QCString& c) { return QString::fromLatin1(c); };
+    auto l = [](const QList<QCString>& list) {
+        QStringList out;
+        for (const QCString& c : list)
+            out << QString::fromLatin1(c);
+        return out.join(QLatin1Char('|'));
+    };
+    if (name == QLatin1String("From"))
+        return s(m.From.getOriginalAddress());
+    if (name == QLatin1String("Reply_To"))
+        return s(m.Reply_To.getOriginalAddress());
+    if (name == QLatin1String("To"))
+        return s(m.To.toQCString());
+    if (name == QLatin1String("Cc"))
+        return s(m.Cc.toQCString());
+    if (name == QLatin1String("Subject"))
+        return s(m.Subject);
+    if (name == QLatin1String("Message_ID"))
+        return s(m.Message_ID);
+    if (name == QLatin1String("In_Reply_To"))
+        return s(m.In_Reply_To);
+    if (name == QLatin1String("Organization"))
+        return s(m.Organization);
+    if (name == QLatin1String("Status"))
+        return s(m.Status);
+    if (name == QLatin1String("Priority"))
+        return s(m.Priority);
+    if (name == QLatin1String("Content_Type"))
+        return s(m.Content_Type);
+    if (name == QLatin1String("Content_Transfer_Encoding"))
+        return s(m.Content_Transfer_Encoding);
+    if (name == QLatin1String("Received"))
+        return l(m.Received);
+    if (name == QLatin1String("References"))
+        return l(m.References);
+    if (name == QLatin1String("Date"))
+        return s(m.Date.toQCString());
+    if (name == QLatin1String("digest"))
+        return m.digest ? QStringLiteral("true") : QStringLiteral("false");
+    return QStringLiteral("?");
+}
+
+static QString table(const MessageClass& m)
+{
+    QStringList rows;
+    for (const auto& p : m.partList)
+        rows << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+                    .arg(QString::fromLatin1(p->type), QString::fromLatin1(p->mimetype),
+                         QString::fromLatin1(p->encoding), QString::fromLatin1(p->charset),
+                         QString::fromLatin1(p->cid), QString::fromLatin1(p->name))
+                    .arg(p->offset)
+                    .arg(p->length);
+    return rows.join(QLatin1Char(';'));
+}
+
+static QStringList bodies(const MessageClass& m, const QCString& text)
+{
+    QStringList out;
+    for (const auto& p : m.partList)
+        out << QString::fromLatin1(text.mid(p->offset, p->length));
+    return out;
+}
+
+void tst_MessageClass::emptyText()
+{
+    MessageClass m{ QCString("") };
+    QVERIFY(m.partList.empty());
+    QVERIFY(m.Subject.isNull());
+    QVERIFY(m.Status.isNull());
+    QVERIFY(m.Content_Type.isNull());
+    QVERIFY(m.Received.isEmpty());
+    QCOMPARE(m.To.count(), 0);
+    QVERIFY(m.Date.day_of_week.isNull());
+    QVERIFY(!m.digest);
+}
+
+void tst_MessageClass::headerFields_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray base = "From: a@example.org\nTo: b@example.org\n";
+    QTest::newRow("names ignore case") << QByteArray("FROM: x@example.org\n") << "From" << "<x@example.org>";
+    QTest::newRow("no space after colon") << QByteArray("Subject:Hello\n") << "Subject" << "Hello";
+    QTest::newRow("to without space") << QByteArray("To:bob@example.org\n") << "To" << "<bob@example.org>";
+    QTest::newRow("tab after colon") << QByteArray("Subject:\tHi\n") << "Subject" << "Hi";
+    QTest::newRow("subject keeps parentheses") << QByteArray("Subject: Re: (fwd) hi\n") << "Subject" << "Re: (fwd) hi";
+    QTest::newRow("subject encoded word with paren")
+        << QByteArray("Subject: =?utf-8?Q?a_(b?= c\n") << "Subject" << "=?utf-8?Q?a_(b?= c";
+    QTest::newRow("comments elsewhere") << QByteArray("Organization: Acme (the big one) Inc\n")
+                                        << "Organization" << "Acme  Inc";
+    QTest::newRow("quoted paren stays") << QByteArray("Organization: \"a (b)\" c\n") << "Organization" << "\"a (b)\" c";
+    QTest::newRow("folded") << QByteArray("Subject: a\n\tb\n") << "Subject" << "a b";
+    QTest::newRow("folded crlf") << QByteArray("Subject: a\r\n  b\r\n\r\n") << "Subject" << "a b";
+    QTest::newRow("second subject wins") << QByteArray("Subject: one\nSubject: two\n") << "Subject" << "two";
+    QTest::newRow("no subject") << base << "Subject" << "(no subject)";
+    QTest::newRow("empty subject") << QByteArray("Subject:\n") << "Subject" << "(no subject)";
+    QTest::newRow("received accumulate") << QByteArray("Received: a\nReceived: b (c)\nReceived: d\n")
+                                         << "Received" << "a|b |d";
+    QTest::newRow("status O") << QByteArray("Status: O\n") << "Status" << "Read";
+    QTest::newRow("status R") << QByteArray("Status: R\n") << "Status" << "Read";
+    QTest::newRow("status RO") << QByteArray("Status: RO\n") << "Status" << "New";
+    QTest::newRow("status missing") << base << "Status" << "New";
+    QTest::newRow("x-priority 1") << QByteArray("X-Priority: 1 (Highest)\n") << "Priority" << "Highest";
+    QTest::newRow("x-priority 3") << QByteArray("X-Priority: 3\n") << "Priority" << "Normal";
+    QTest::newRow("x-priority 5") << QByteArray("X-MSMail-Priority: 5\n") << "Priority" << "Lowest";
+    QTest::newRow("priority HIGH") << QByteArray("Priority: HIGH\n") << "Priority" << "High";
+    QTest::newRow("priority urgent") << QByteArray("Priority: urgent\n") << "Priority" << "Normal";
+    QTest::newRow("priority 2") << QByteArray("Priority: 2\n") << "Priority" << "High";
+    QTest::newRow("priority 7") << QByteArray("Priority: 7\n") << "Priority" << "Normal";
+    QTest::newRow("no priority") << base << "Priority" << "Normal";
+    QTest::newRow("priority beats x-priority") << QByteArray("X-Priority: 1\nPriority: low\n") << "Priority" << "Low";
+    QTest::newRow("msmail word") << QByteArray("X-MSMail-Priority: High\n") << "Priority" << "High";
+    QTest::newRow("message-id") << QByteArray("Message-ID: <id1@x>\n") << "Message_ID" << "id1@x";
+    QTest::newRow("message-id comment") << QByteArray("Message-Id: <id1@x> (c)\n") << "Message_ID" << "id1@x> ";
+    QTest::newRow("in-reply-to first") << QByteArray("In-Reply-To: <id1> <id2>\n") << "In_Reply_To" << "id1";
+    QTest::newRow("in-reply-to bare") << QByteArray("In-Reply-To: id1\n") << "In_Reply_To" << "";
+    QTest::newRow("references minus reply")
+        << QByteArray("References: <a> <b> <c>\nIn-Reply-To: <c>\n") << "References" << "a|b";
+    QTest::newRow("references folded") << QByteArray("References: <a>\n <b>,<c>\n") << "References" << "a|b|c";
+    QTest::newRow("content-type params dropped")
+        << QByteArray("Content-Type: Multipart/Digest; boundary=x\n") << "Content_Type" << "Multipart/Digest";
+    QTest::newRow("digest flag") << QByteArray("Content-Type: Multipart/Digest; boundary=x\n") << "digest" << "true";
+    QTest::newRow("no content-type") << base << "Content_Type" << "text/plain";
+    QTest::newRow("no encoding") << base << "Content_Transfer_Encoding" << "8bit";
+    QTest::newRow("encoding as written") << QByteArray("Content-Transfer-Encoding: Base64\n")
+                                         << "Content_Transfer_Encoding" << "Base64";
+    QTest::newRow("sender fills from") << QByteArray("Sender: s@example.org\nResent-From: r@example.org\n")
+                                       << "From" << "<s@example.org>";
+    QTest::newRow("resent-from fills from") << QByteArray("Resent-From: r@example.org\n") << "From" << "<r@example.org>";
+    QTest::newRow("no from") << QByteArray("Subject: x\n") << "From" << "\"unknown\" ";
+    QTest::newRow("no to") << QByteArray("Subject: x\n") << "To" << "\"unknown\" ";
+    QTest::newRow("cc list") << QByteArray("Cc: a@x, \"B\" <b@y>\n") << "Cc" << "<a@x>, \"B\"  <b@y>";
+    QTest::newRow("no date") << base << "Date" << "Mon, 01 Jan 1999 00:00";
+    QTest::newRow("date") << QByteArray("Date: Tue, 5 Mar 2002 14:07:09 +0100\n") << "Date" << "Tue, 05 Mar 2002 14:07";
+    QTest::newRow("header without blank line") << QByteArray("Subject: a\nX: y\nOrganization: o") << "Organization" << "o";
+    QTest::newRow("header stops at blank line") << QByteArray("Subject: a\n\nOrganization: o\n") << "Organization" << "";
+    QTest::newRow("line without colon skipped") << QByteArray("garbage\nSubject: s\n") << "Subject" << "s";
+    QTest::newRow("lone CR line ends") << QByteArray("Subject: a\rOrganization: b\r\rX") << "Organization" << "b";
+    QTest::newRow("8-bit subject") << QByteArray("Subject: caf\xe9\n") << "Subject" << QString::fromLatin1("caf\xe9");
+    QTest::newRow("first line cut at 2047")
+        << (QByteArray("Subject: ") + QByteArray(3000, 'x') + "\n") << "Subject" << QString(2038, QLatin1Char('x'));
+}
+
+void tst_MessageClass::headerFields()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    MessageClass m{ QCString(header + "\nbody\n") };
+    QCOMPARE(field(m, name), expected);
+}
+
+void tst_MessageClass::parts_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("bodies");
+
+    QTest::newRow("plain") << QByteArray("Subject: x\n\nhello\n")
+                           << "text text/plain 8bit us-ascii unknown attachment.dat 12 6"
+                           << QStringList{ QStringLiteral("hello\n") };
+    QTest::newRow("crlf counts two") << QByteArray("Subject: x\r\n\r\nhello\r\n")
+                                     << "text text/plain 8bit us-ascii unknown attachment.dat 14 7"
+                                     << QStringList{ QStringLiteral("hello\r\n") };
+    QTest::newRow("header only") << QByteArray("Subject: x\n\n")
+                                 << "text text/plain 8bit us-ascii unknown attachment.dat 12 0" << QStringList{ QString() };
+    QTest::newRow("no blank line") << QByteArray("Subject: x\n")
+                                   << "text text/plain 8bit us-ascii unknown attachment.dat 11 0" << QStringList{ QString() };
+    QTest::newRow("no blank line, no LF") << QByteArray("Subject: x")
+                                          << "text text/plain 8bit us-ascii unknown attachment.dat 10 0" << QStringList{ QString() };
+    QTest::newRow("charset quoted") << QByteArray("Content-Type: text/plain; charset=\"ISO-8859-1\"\n\nx")
+                                    << "text text/plain 8bit ISO-8859-1 unknown attachment.dat 48 1" << QStringList{ QStringLiteral("x") };
+    QTest::newRow("charset case in name") << QByteArray("Content-Type: TEXT/HTML; CharSet = utf-8\n\nx")
+                                          << "text text/html 8bit us-ascii unknown attachment.dat 42 1" << QStringList{ QStringLiteral("x") };
+    QTest::newRow("content-type without space") << QByteArray("Content-Type:text/html\n\nx")
+                                                << "text text/html 8bit us-ascii unknown attachment.dat 24 1" << QStringList{ QStringLiteral("x") };
+    QTest::newRow("zero and 8-bit bytes") << QByteArray("Subject: \xff\0x\n\n\0\x80\n", 17)
+                                          << "text text/plain 8bit us-ascii unknown attachment.dat 14 3"
+                                          << QStringList{ QString::fromLatin1(QByteArray("\0\x80\n", 3)) };
+
+    const QByteArray alt =
+        "Content-Type: multipart/alternative; boundary=\"b1\"\n\npreamble\n--b1\nContent-Type: text/plain\n\nplain\n"
+        "--b1\nContent-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n\n<p>x</p>\n--b1--\nepilogue\n";
+    QTest::newRow("alternative") << alt
+        << "text text/plain 8bit us-ascii unknown attachment.dat 92 5;"
+           "text text/html quoted-printable utf-8 unknown attachment.dat 187 8"
+        << QStringList{ QStringLiteral("plain"), QStringLiteral("<p>x</p>") };
+    QByteArray altCrlf = alt;
+    altCrlf.replace("\n", "\r\n");
+    QTest::newRow("alternative crlf keeps CR") << altCrlf
+        << "text text/plain 8bit us-ascii unknown attachment.dat 98 6;"
+           "text text/html quoted-printable utf-8 unknown attachment.dat 198 9"
+        << QStringList{ QStringLiteral("plain\r"), QStringLiteral("<p>x</p>\r") };
+
+    QTest::newRow("related") << QByteArray(
+        "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<img>\n"
+        "--r\nContent-Type: image/png\nContent-ID: <img1@x>\nContent-Transfer-Encoding: base64\n\niVBO\n"
+        "--r\nContent-Type: image/gif\n\nR0lG\n--r--\n")
+        << "text text/html 8bit us-ascii unknown attachment.dat 74 5;"
+           "related image/png base64 us-ascii img1@x attachment.dat 164 4;"
+           "related image/gif 8bit us-ascii unknown attachment.dat 198 4"
+        << QStringList{ QStringLiteral("<img>"), QStringLiteral("iVBO"), QStringLiteral("R0lG") };
+
+    const QByteArray mixedHead = "Content-Type: multipart/mixed; boundary=m\n\n--m\n"
+        "Content-Type: multipart/alternative; boundary=a\n\n--a\n\nA\n--a\nContent-Type: text/html\n\nB\n--a--\n\n--m\n";
+    QTest::newRow("mixed with disposition") << (mixedHead +
+        "Content-Disposition: attachment\nContent-Type: application/pdf; name=x.pdf\n\n%PDF\n--m--\n")
+        << "text text/plain 8bit us-ascii unknown attachment.dat 101 1;"
+           "text text/html 8bit us-ascii unknown attachment.dat 132 1;"
+           "attachment application/pdf 8bit us-ascii unknown x.pdf 220 4"
+        << QStringList{ QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("%PDF") };
+    QTest::newRow("name needs disposition") << (mixedHead + "Content-Type: application/pdf; name=x.pdf\n\n%PDF\n--m--\n")
+        << "text text/plain 8bit us-ascii unknown attachment.dat 101 1;"
+           "text text/html 8bit us-ascii unknown attachment.dat 132 1;"
+           "attachment application/pdf 8bit us-ascii unknown attachment.dat 188 4"
+        << QStringList{ QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("%PDF") };
+
+    auto single = [](const QByteArray& head) {
+        return QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n") + head + "\n\nX\n--z--\n";
+    };
+    QTest::newRow("calendar") << single("Content-Type: text/calendar")
+                              << "attachment text/calendar 8bit us-ascii unknown calendar.ics 76 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("vcard") << single("Content-Type: text/x-vcard")
+                           << "attachment text/x-vcard 8bit us-ascii unknown card.vcf 75 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("pgp signature") << single("Content-Type: application/pgp-signature")
+                                   << "attachment application/pgp-signature 8bit us-ascii unknown signature.pgp 88 1"
+                                   << QStringList{ QStringLiteral("X") };
+    QTest::newRow("inline image") << single("Content-Type: image/jpeg\nContent-Disposition: inline")
+                                  << "attachment image/jpeg 8bit us-ascii unknown attachment.dat 101 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("inline text") << single("Content-Type: text/plain\nContent-Disposition: inline")
+                                 << "text text/plain 8bit us-ascii unknown attachment.dat 101 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("other text") << single("Content-Type: text/x-diff")
+                                << "text text/x-diff 8bit us-ascii unknown attachment.dat 74 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("octet-stream quoted name") << single("Content-Type: application/octet-stream; name=\"a b.bin\"\nContent-Disposition: attachment; filename=c.bin")
+                                              << "attachment application/octet-stream 8bit us-ascii unknown a b.bin 151 1"
+                                              << QStringList{ QStringLiteral("X") };
+    QTest::newRow("rfc822 is an attachment") << single("Content-Type: message/rfc822")
+                                             << "attachment message/rfc822 8bit us-ascii unknown attachment.dat 77 1"
+                                             << QStringList{ QStringLiteral("X") };
+    QTest::newRow("part without header") << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nX\n--z--\n")
+                                         << "text text/plain 8bit us-ascii unknown attachment.dat 48 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("part header without blank line")
+        << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\nContent-Type: text/html\n--z\n\nY\n--z--\n")
+        << "text text/html 8bit us-ascii unknown attachment.dat 70 0;text text/plain 8bit us-ascii unknown attachment.dat 76 1"
+        << QStringList{ QString(), QStringLiteral("Y") };
+    QTest::newRow("empty part between delimiters")
+        << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n--z\n\nY\n--z--\n")
+        << "text text/plain 8bit us-ascii unknown attachment.dat 47 0;text text/plain 8bit us-ascii unknown attachment.dat 52 1"
+        << QStringList{ QString(), QStringLiteral("Y") };
+    QTest::newRow("boundary never found") << QByteArray("Content-Type: multipart/mixed; boundary=q\n\nno parts\n")
+                                          << "attachment multipart/mixed 8bit us-ascii unknown attachment.dat 43 9"
+                                          << QStringList{ QStringLiteral("no parts\n") };
+    QTest::newRow("signed") << QByteArray(
+        "Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=s\n\n"
+        "--s\n\nbody\n--s\nContent-Type: application/pgp-signature\n\nSIG\n--s--\n")
+        << "text text/plain 8bit us-ascii unknown attachment.dat 87 4;"
+           "attachment application/pgp-signature 8bit us-ascii unknown signature.pgp 137 3"
+        << QStringList{ QStringLiteral("body"), QStringLiteral("SIG") };
+    QTest::newRow("digest") << QByteArray(
+        "Content-Type: multipart/digest; boundary=d\n\n--d\n\nFrom: a@x\n\none\n--d\n\nFrom: b@x\n\ntwo\n--d--\n")
+        << "digest message/rfc822 8bit us-ascii unknown attachment.dat 49 14;"
+           "digest message/rfc822 8bit us-ascii unknown attachment.dat 69 14"
+        << QStringList{ QStringLiteral("From: a@x\n\none"), QStringLiteral("From: b@x\n\ntwo") };
+}
+
+void tst_MessageClass::parts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, table);
+    QFETCH(QStringList, bodies);
+    const QCString raw(text);
+    MessageClass m(raw);
+    // The bodies pin the offsets down; the table then records them.
+    QCOMPARE(::bodies(m, raw), bodies);
+    QCOMPARE(::table(m), table);
+}
+
+void tst_MessageClass::diagnostics_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("parts");
+
+    const QString mangled = QStringLiteral("If we got on this branch there is either a mangled mail or a parser failure");
+    QTest::newRow("missing close delimiter")
+        << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n--z\n\nB\n--z\n\nC\n")
+        << QStringList{ mangled } << 2;
+    QTest::newRow("missing at first delimiter") << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n")
+                                                << QStringList{ mangled } << 1;
+    QTest::newRow("digest drops text part")
+        << QByteArray("Content-Type: multipart/digest; boundary=d\n\n--d\nContent-Type: text/plain\n\nx\n--d\n\nFrom: a@x\n\n1\n--d--\n")
+        << QStringList{ QStringLiteral("MessageClass error: unknown part.") } << 1;
+}
+
+void tst_MessageClass::diagnostics()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, messages);
+    QFETCH(int, parts);
+    for (const QString& msg : messages)
+        QTest::ignoreMessage(QtDebugMsg, msg.toLatin1().constData());
+    MessageClass m{ QCString(text) };
+    QCOMPARE(int(m.partList.size()), parts);
+}
+
+void tst_MessageClass::stripComments_data()
+{
+    QTest::addColumn<QCString>("in");
+    QTest::addColumn<QCString>("out");
+    QTest::newRow("simple") << QCString("a (b) c") << QCString("a  c");
+    QTest::newRow("nested") << QCString("a (b (c) d) e") << QCString("a  e");
+    QTest::newRow("quoted") << QCString("\"(x)\" y") << QCString("\"(x)\" y");
+    QTest::newRow("unmatched close") << QCString("a) b") << QCString("a) b");
+    QTest::newRow("unclosed open") << QCString("a (b c") << QCString("a ");
+    QTest::newRow("backslash plain") << QCString("a (\\) b") << QCString("a  b");
+    QTest::newRow("empty") << QCString("") << QCString("");
+}
+
+void tst_MessageClass::stripComments()
+{
+    QFETCH(QCString, in);
+    QFETCH(QCString, out);
+    MessageClass::stripComments(in);
+    QCOMPARE(in, out);
+    QVERIFY(!in.isNull());
+}
+
+void tst_MessageClass::stripQuotesAndBrackets_data()
+{
+    QTest::addColumn<QCString>("in");
+    QTest::addColumn<QCString>("quotes");
+    QTest::addColumn<QCString>("brackets");
+    QTest::newRow("both") << QCString("\"a\"") << QCString("a") << QCString("\"a\"");
+    QTest::newRow("front only") << QCString("<a") << QCString("<a") << QCString("a");
+    QTest::newRow("back only") << QCString("a>") << QCString("a>") << QCString("a");
+    QTest::newRow("lone") << QCString("\"") << QCString("") << QCString("\"");
+    QTest::newRow("two") << QCString("<>") << QCString("<>") << QCString("");
+}
+
+void tst_MessageClass::stripQuotesAndBrackets()
+{
+    QFETCH(QCString, in);
+    QFETCH(QCString, quotes);
+    QFETCH(QCString, brackets);
+    QCString q = in, b = in;
+    MessageClass::stripQuotes(q);
+    MessageClass::stripParanthesis(b);
+    QCOMPARE(q, quotes);
+    QCOMPARE(b, brackets);
+}
+
+void tst_MessageClass::split_data()
+{
+    QTest::addColumn<QCString>("in");
+    QTest::addColumn<QString>("pieces");
+    QTest::newRow("params") << QCString("text/plain ;  charset=x ") << "text/plain|charset=x";
+    QTest::newRow("empty inner kept") << QCString("a;;b") << "a||b";
+    QTest::newRow("empty last dropped") << QCString("a;") << "a";
+    QTest::newRow("blank last kept") << QCString("a; ") << "a|";
+    QTest::newRow("empty") << QCString("") << "";
+}
+
+void tst_MessageClass::split()
+{
+    QFETCH(QCString, in);
+    QFETCH(QString, pieces);
+    QList<QCString> out{ QCString("stale") };
+    MessageClass::split(out, ';', in);
+    QStringList got;
+    for (const QCString& p : out)
+        got << QString::fromLatin1(p);
+    QCOMPARE(got.join(QLatin1Char('|')), pieces);
+}
+
+void tst_MessageClass::chunk_data()
+{
+    QTest::addColumn<QCString>("in");
+    QTest::addColumn<QString>("ids");
+    QTest::newRow("three") << QCString("<a> <b>,<c>") << "a|b|c";
+    QTest::newRow("no bracket at start") << QCString("a> <b>") << "a|b";
+    QTest::newRow("trailing text dropped") << QCString("<a> tail") << "a";
+    QTest::newRow("empty ids skipped") << QCString("<> <b>") << "b";
+}
+
+void tst_MessageClass::chunk()
+{
+    QFETCH(QCString, in);
+    QFETCH(QString, ids);
+    QList<QCString> out;
+    MessageClass::chunk(out, in);
+    QStringList got;
+    for (const QCString& p : out)
+        got << QString::fromLatin1(p);
+    QCOMPARE(got.join(QLatin1Char('|')), ids);
+}
+
+void tst_MessageClass::headerRoundTrip()
+{
+    MessageClass m{ QCString("From: A <a@x>\nTo: b@y\nSubject: s\nReferences: <r1>\nReceived: one\n"
+                             "Content-Type: text/html\n\nbody\n") };
+    const HeaderClass h = m.header();
+    QCOMPARE(h.Subject, QCString("s"));
+    QCOMPARE(h.From.email, QCString("a@x"));
+    QCOMPARE(h.References, QList<QCString>{ QCString("r1") });
+
+    MessageClass copy(h);
+    QVERIFY(copy.partList.empty());
+    QVERIFY(!copy.digest);
+    QCOMPARE(copy.Subject, m.Subject);
+    QCOMPARE(copy.Content_Type, QCString("text/html"));
+    QCOMPARE(copy.Received, m.Received);
+    QCOMPARE(copy.Date.toQCString(), m.Date.toQCString());
+
+    // importHeader leaves the parts alone.
+    HeaderClass other("Subject: t\n");
+    m.importHeader(other);
+    QCOMPARE(m.Subject, QCString("t"));
+    QCOMPARE(int(m.partList.size()), 1);
+}
+
+// Nested multiparts, each level with its own boundary.
+static QByteArray nested(int levels)
+{
+    QByteArray head, tail;
+    for (int i = 0; i < levels; ++i) {
+        // No boundary is a prefix of another: delimiters match as plain
+        // substrings.
+        const QByteArray b = "b" + QByteArray::number(i) + "x";
+        head += "Content-Type: multipart/mixed; boundary=" + b + "\n\n--" + b + "\n";
+        tail.prepend("\n--" + b + "--\n");
+    }
+    return head + "\nleaf" + tail;
+}
+
+void tst_MessageClass::deepNesting()
+{
+    // Within the limit the leaf is found.
+    {
+        const QCString text(nested(50));
+        MessageClass m(text);
+        QCOMPARE(int(m.partList.size()), 1);
+        QCOMPARE(text.mid(m.partList[0]->offset, m.partList[0]->length), QByteArray("leaf"));
+    }
+    // Far beyond it the walk stops at the limit: the deepest container it
+    // reaches becomes one leaf. No stack overflow, bounded time.
+    QElapsedTimer t;
+    t.start();
+    const QCString text(nested(100000));
+    MessageClass m(text);
+    QCOMPARE(int(m.partList.size()), 1);
+    const MimePart& p = *m.partList[0];
+    QCOMPARE(p.mimetype, QCString("multipart/mixed"));
+    QCOMPARE(p.type, QCString("attachment"));
+    QVERIFY(p.offset >= 0 && p.length >= 0 && p.offset + p.length <= text.size());
+    qDebug("100000 levels: %d bytes in %lld ms", int(text.size()), t.elapsed());
+}
+
+void tst_MessageClass::manyParts()
+{
+    QByteArray text = "Content-Type: multipart/mixed; boundary=p\n\n";
+    for (int i = 0; i < 50000; ++i)
+        text += "--p\nContent-Type: text/plain\n\npart " + QByteArray::number(i) + "\n";
+    text += "--p--\n";
+    QElapsedTimer t;
+    t.start();
+    const QCString raw(text);
+    MessageClass m(raw);
+    QCOMPARE(int(m.partList.size()), 50000);
+    QCOMPARE(raw.mid(m.partList[49999]->offset, m.partList[49999]->length), QByteArray("part 49999"));
+    qDebug("50000 parts: %lld ms", t.elapsed());
+}
+
+void tst_MessageClass::hugeHeaders_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("received");
+    QByteArray oneLine = "Subject: " + QByteArray(10 * 1024 * 1024, 'y') + "\n\nbody\n";
+    QTest::newRow("one 10 MB line") << oneLine << 0;
+    QByteArray many;
+    many.reserve(20 * 1000 * 1000);
+    for (int i = 0; i < 1000000; ++i)
+        many += "Received: x\n";
+    many += "\nbody\n";
+    QTest::newRow("1000000 lines") << many << 1000000;
+    QByteArray folded = "Subject: a\n";
+    for (int i = 0; i < 1000000; ++i)
+        folded += " b\n";
+    folded += "\nbody\n";
+    QTest::newRow("1000000 continuation lines") << folded << 0;
+}
+
+void tst_MessageClass::hugeHeaders()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, received);
+    QElapsedTimer t;
+    t.start();
+    const QCString raw(text);
+    MessageClass m(raw);
+    QCOMPARE(int(m.Received.size()), received);
+    QCOMPARE(int(m.partList.size()), 1);
+    QCOMPARE(raw.mid(m.partList[0]->offset, m.partList[0]->length), QByteArray("body\n"));
+    qDebug("%lld ms", t.elapsed());
+}
+
+void tst_MessageClass::randomBytesStayInside()
+{
+    // Random mixtures of header and MIME fragments: every part lies inside
+    // the text and has a non-negative length.
+    static const char* const pieces[] = {
+        "Content-Type: multipart/mixed; boundary=a\n", "--a\n", "--a--\n", "\n", "\r\n", "\r",
+        "Content-Type: multipart/digest; boundary=b\n", "--b", "x", "\0", "\xff", ": ", " \t",
+        "Content-Disposition: attachment\n", "Content-Type: text/plain; name=q\n", "--",
+    };
+    QRandomGenerator rng(12345);
+    QTest::failOnWarning(QRegularExpression());
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray text;
+        const int n = int(rng.bounded(60));
+        for (int i = 0; i < n; ++i) {
+            const char* piece = pieces[rng.bounded(int(sizeof pieces / sizeof *pieces))];
+            text += *piece ? QByteArray(piece) : QByteArray(1, '\0');
+        }
+        MessageClass m{ QCString(text) };
+        for (const auto& p : m.partList) {
+            QVERIFY2(p->offset >= 0 && p->length >= 0 && p->offset + p->length <= text.size(),
+                     text.toHex().constData());
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_MessageClass)
+#include "tst_messageclass.moc"
