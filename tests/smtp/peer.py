@@ -9,7 +9,8 @@
   peer.py mx --address A --domain D [--store DIR]
       The same server on A:25 plus dnsmasq on A:53 answering MX queries for
       D with mx.D (preference 10, address A) and mx2.D (preference 20,
-      address 127.0.0.2, where nobody listens).
+      address 127.0.0.2, where nobody listens), and for broken.D with
+      nohost.D, a name without any address.
 
 Prints "READY <smtp port>" once serving, or "FAILED <reason>" and exits 1.
 Runs until its standard input closes (the test ends or dies) or it gets
@@ -115,7 +116,8 @@ def main():
                "--mx-host=%s,mx.%s,10" % (args.domain, args.domain),
                "--mx-host=%s,mx2.%s,20" % (args.domain, args.domain),
                "--host-record=mx.%s,%s" % (args.domain, args.address),
-               "--host-record=mx2.%s,127.0.0.2" % args.domain]
+               "--host-record=mx2.%s,127.0.0.2" % args.domain,
+               "--mx-host=broken.%s,nohost.%s,10" % (args.domain, args.domain)]
         try:
             dnsmasq = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.PIPE, preexec_fn=die_with_parent)
