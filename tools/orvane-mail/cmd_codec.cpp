@@ -31,20 +31,29 @@ bool codecFor(const QString& name, bool encoding, Codec* out)
 }
 
 // Reads the input in chunks; feed(data, atEnd) gets everything not yet
-// consumed and returns how many leading bytes it consumed.
+// consumed and returns how many leading bytes it consumed. When it consumes
+// nothing (no safe place to cut yet, e.g. a long run of bytes outside the
+// alphabet or a line without a line feed), it is asked again only once the
+// pending data has doubled, so rescanning stays linear in the input size.
 template<typename Feed>
 bool pump(std::FILE* f, Feed feed)
 {
     QByteArray pending;
     QByteArray buf(qsizetype(ReadChunk), Qt::Uninitialized);
+    qsizetype retryAt = 0;
     for (;;) {
         const size_t got = std::fread(buf.data(), 1, ReadChunk, f);
         if (got == 0)
             break;
         pending.append(buf.constData(), qsizetype(got));
-        const qsizetype used = feed(pending, false);
-        if (!used)
+        if (pending.size() < retryAt)
             continue;
+        const qsizetype used = feed(pending, false);
+        if (!used) {
+            retryAt = 2 * pending.size();
+            continue;
+        }
+        retryAt = 0;
         pending.remove(0, used);
     }
     if (std::ferror(f))
