@@ -164,6 +164,7 @@ private slots:
     void nameTables();
     void fromQDateTime_data();
     void fromQDateTime();
+    void fromQDateTimeForms();
     void fromSeconds_data();
     void fromSeconds();
     void fromSecondsZeroIsNow();
@@ -531,6 +532,20 @@ void tst_DateClass::fromQDateTime()
     QFETCH(QDateTime, dt);
     const DateClass d(dt);
     verifyFields(d, fetchFields());
+}
+
+void tst_DateClass::fromQDateTimeForms()
+{
+    const DateClass d(QDateTime(QDate(1998, 3, 5), QTime(14, 7, 9)));
+    // The zone is a null string: a bare zero length on the stream, and the
+    // full text form ends in the blank that would precede it.
+    QCOMPARE(streamed(d).toHex(), QByteArray("00000004" "54687500"
+                                             "00000004" "4d617200"
+                                             "00000000"
+                                             "00000005" "00000003" "000007ce"
+                                             "0000000e" "00000007" "00000009"));
+    QCOMPARE(textStreamed(d), QStringLiteral("Thu, 05 Mar 1998 14:07:09 "));
+    QCOMPARE(QByteArray(d.toQCString()), QByteArray("Thu, 05 Mar 1998 14:07"));
 }
 
 void tst_DateClass::fromSeconds_data()
