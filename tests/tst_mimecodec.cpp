@@ -57,6 +57,7 @@ private slots:
     void decodeByName();
     void encodeByName_data();
     void encodeByName();
+    void nullEncodingName();
 
     void defaultFooter();
     void footer_data();
@@ -481,6 +482,12 @@ void tst_MIMECodec::encodeByName()
     QCOMPARE(MIMECodec::encode(input, encoding.constData(), footer), expected);
 }
 
+void tst_MIMECodec::nullEncodingName()
+{
+    QCOMPARE(MIMECodec::decode(QByteArray("YWJj"), nullptr), QByteArray("unknown encoding", 17));
+    QCOMPARE(MIMECodec::encode(QByteArray("abc"), nullptr, false), QByteArray());
+}
+
 // ------------------------------------------------------------------- footer
 
 void tst_MIMECodec::defaultFooter()
@@ -573,6 +580,7 @@ void tst_MIMECodec::footer()
     QCOMPARE(QByteArray(MIMECodec::encodeQuotedPrintable(body, true, true)), wantCompat);
     // No text, no footer.
     QCOMPARE(QByteArray(MIMECodec::encodeQuotedPrintable(QCString(""), false, true)), B(""));
+    QCOMPARE(MIMECodec::encode(QByteArray(), "quoted-printable", true), B("\0"));
 }
 
 // ---------------------------------------------------------- vectors in files
