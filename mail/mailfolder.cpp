@@ -1,0 +1,504 @@
+#include "mailfolder.h"
+
+#include "indexclass.h"
+#include "messagedevice.h"
+#include "messagefactory.h"
+#include "orvanelog_p.h"
+#include "storefile_p.h"
+#include "streamio_p.h"
+
+#include <orvaneversion.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cstdio>
+#include <limits>
+
+QList<MailFolder*> MailFolder::folderList;
+bool MailFolder::autoExpunge = true;
+unsigned long MailFolder::lastIndexID = 0;
+
+namespace {
+
+const QLatin1String NewSuffix("new");
+const QLatin1String CommitMarkName("/compact.commit");
+
+QString versionText() { return QStringLiteral(ORVANE_MAIL_VERSION); }
+
+QByteArray indexHeader()
+{
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    Orvane::setupClassicStream(s);
+    s << versionText();
+    return out;
+}
+
+QByteArray indexRecord(const IndexClass& e)
+{
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    Orvane::setupClassicStream(s);
+    s << e;
+    return out;
+}
+
+// Copies \a len bytes at \a off of \a from to the end of \a to. False when
+// the source does not hold them all (an offset outside the file), in which
+// case nothing is written.
+bool copyRange(QFile& from, qint64 off, qint64 len, QFile& to)
+{
+    if (off < 0 || len < 0 || off + len > from.size() || !from.seek(off))
+        return false;
+    constexpr qint64 Chunk = 1 << 20;
+    QByteArray buf;
+    qint64 left = len;
+    while (left > 0) {
+        buf = from.read(qMin(left, Chunk));
+        if (buf.isEmpty())
+            return false;
+        if (to.write(buf) != buf.size())
+            return false;
+        left -= buf.size();
+    }
+    return true;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ IndexCollection
+
+IndexCollection::IndexCollection() = default;
+IndexCollection::~IndexCollection() = default;
+
+IndexClass* IndexCollection::find(const QString& id) const
+{
+    const auto it = _index.constFind(id);
+    return it == _index.constEnd() ? nullptr : _slots[*it].get();
+}
+
+IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e)
+{
+    IndexClass* raw = e.get();
+    const auto it = _index.constFind(raw->getID());
+    if (it != _index.constEnd()) {
+        // Replace in place; the old entry is deleted after the new one is
+        // in, so that nothing observes a hole.
+        std::unique_ptr<IndexClass> old = std::move(_slots[*it]);
+        _slots[*it] = std::move(e);
+        old.reset();
+        return raw;
+    }
+    _index.insert(raw->getID(), _slots.size());
+    _slots.push_back(std::move(e));
+    return raw;
+}
+
+std::unique_ptr<IndexClass> IndexCollection::take(const QString& id)
+{
+    const auto it = _index.find(id);
+    if (it == _index.end())
+        return nullptr;
+    std::unique_ptr<IndexClass> e = std::move(_slots[*it]);
+    _index.erase(it);
+    ++_holes;
+    if (_holes > 64 && _holes > _slots.size() / 2)
+        compactSlots();
+    return e;
+}
+
+bool IndexCollection::remove(const QString& id)
+{
+    std::unique_ptr<IndexClass> e = take(id);
+    return e != nullptr;
+}
+
+void IndexCollection::clear()
+{
+    // Entries are deleted one by one while the collection is already
+    // consistent (a destructor may ask the collection about itself).
+    std::vector<std::unique_ptr<IndexClass>> old;
+    old.swap(_slots);
+    _index.clear();
+    _holes = 0;
+    old.clear();
+}
+
+void IndexCollection::compactSlots()
+{
+    std::vector<std::unique_ptr<IndexClass>> kept;
+    kept.reserve(_index.size());
+    for (auto& e : _slots) {
+        if (e) {
+            _index[e->getID()] = kept.size();
+            kept.push_back(std::move(e));
+        }
+    }
+    _slots.swap(kept);
+    _holes = 0;
+}
+
+std::vector<IndexClass*> IndexCollection::entries() const
+{
+    std::vector<IndexClass*> out;
+    out.reserve(_index.size());
+    for (const auto& e : _slots)
+        if (e)
+            out.push_back(e.get());
+    return out;
+}
+
+QStringList IndexCollection::keys() const
+{
+    QStringList out;
+    out.reserve(_index.size());
+    for (const auto& e : _slots)
+        if (e)
+            out.append(e->getID());
+    return out;
+}
+
+// ------------------------------------------------------------ MailFolder
+
+MailFolder::MailFolder(const QString& storageDevice_) : storageDevice(storageDevice_)
+{
+    folderList.append(this);
+    setupFiles();
+}
+
+MailFolder::~MailFolder()
+{
+    folderList.removeAll(this);
+    syncMessages.clear();
+    indexCollection.clear();
+}
+
+void MailFolder::setupFiles()
+{
+    indexFileName = storageDevice + QLatin1String("/index");
+    descriptorFileName = storageDevice + QLatin1String("/descriptor");
+    struct Kind {
+        const char* marker;
+        int type, protocol, place;
+    };
+    static const Kind kinds[] = {
+        {"sysmail_deleted", 101, 0, 0}, {"sysmail_drafts", 102, 0, 0},
+        {"sysmail_inbox", 103, 0, 0},   {"sysmail_outbox", 104, 0, 0},
+        {"sysmail_sent", 105, 0, 0},    {"sysmail", 100, 0, 0},
+        {"imap_", 100, 2, 1},
+    };
+    folderType = 100;
+    folderProtocol = 0;
+    messagesPlace = 0;
+    for (const Kind& k : kinds) {
+        if (storageDevice.contains(QLatin1String(k.marker))) {
+            folderType = k.type;
+            folderProtocol = k.protocol;
+            messagesPlace = k.place;
+            break;
+        }
+    }
+    accessRights = 4;
+}
+
+QString MailFolder::name() const
+{
+    return storageDevice.mid(storageDevice.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString MailFolder::nextIndexID()
+{
+    return QUuid::createUuid().toString(QUuid::WithBraces);
+}
+
+void MailFolder::syncIndexID(IndexClass* entry)
+{
+    entry->setID(nextIndexID());
+}
+
+void MailFolder::saveIndex(IndexClass* entry)
+{
+    if (indexCollection.isEmpty()) {
+        QFile::remove(indexFileName);
+        return;
+    }
+    if (indexCollection.count() == 1) {
+        Orvane::writeFileAtomically(indexFileName, indexHeader() + indexRecord(*entry));
+        return;
+    }
+    QFile f(indexFileName);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    const QByteArray rec = indexRecord(*entry);
+    f.write(rec);
+}
+
+void MailFolder::saveIndex()
+{
+    QByteArray out = indexHeader();
+    {
+        QBuffer buf(&out);
+        buf.open(QIODevice::WriteOnly | QIODevice::Append);
+        QDataStream s(&buf);
+        Orvane::setupClassicStream(s);
+        for (IndexClass* e : indexCollection.entries())
+            s << *e;
+    }
+    Orvane::writeFileAtomically(indexFileName, out);
+}
+
+IndexClass* MailFolder::findIndex(const QString& id)
+{
+    for (MailFolder* f : std::as_const(folderList))
+        if (IndexClass* e = f->indexCollection.find(id))
+            return e;
+    return nullptr;
+}
+
+QString MailFolder::translateLocalMessageID(const QString& messageID)
+{
+    if (messageID.isEmpty())
+        return QString();
+    for (IndexClass* e : indexCollection.entries())
+        if (e->getMessageID() == messageID)
+            return e->getID();
+    return QString();
+}
+
+QString MailFolder::translateGlobalMessageID(const QString& messageID)
+{
+    for (MailFolder* f : std::as_const(folderList)) {
+        const QString id = f->translateLocalMessageID(messageID);
+        if (!id.isEmpty())
+            return id;
+    }
+    return QString();
+}
+
+QStringList MailFolder::getEntryList(const QString& prefix) const
+{
+    QStringList ids = indexCollection.keys();
+    if (!prefix.isEmpty())
+        for (QString& id : ids)
+            id = prefix + QLatin1Char('/') + id;
+    return ids;
+}
+
+QMap<QString, QByteArray> MailFolder::entryCacheBlock()
+{
+    return {};
+}
+
+void MailFolder::removeEntry(IndexClass* entry)
+{
+    if (entry->getUnreadMark() && unread > 0)
+        --unread;
+    indexCollection.remove(entry->getID());
+}
+
+QString MailFolder::createMessage()
+{
+    auto owned = std::make_unique<IndexClass>(this, QString());
+    syncIndexID(owned.get());
+    owned->setMultipartOnly(true);
+    IndexClass* entry = indexCollection.insert(std::move(owned));
+    const QString id = entry->getID();
+
+    MessageDevice dev(entry);
+    MessageDescriptor& d = dev.getDescriptor();
+    d.indexID = id;
+    d.messageID = id;
+    d.uid = id;
+    d.status = QStringLiteral("New");
+    entry->setMessageID(d.messageID);
+    entry->setUnreadMark(true);
+    incrementUnread();
+    dev.saveDescriptor();
+    return id;
+}
+
+bool MailFolder::compact(unsigned int level)
+{
+    sync();
+    if (level != 0)
+        orvaneDebug("Folder compressing isn't yet available.");
+
+    const QByteArray separator = "From - "
+        + QDateTime::currentDateTime().toString(Qt::TextDate).toLatin1() + "\r\n";
+
+    const QString messagesFile = getMessagesFileName();
+    const QString descNew = descriptorFileName + NewSuffix;
+    const QString msgNew = messagesFile + NewSuffix;
+    const QString indexNew = indexFileName + NewSuffix;
+
+    QFile descIn(descriptorFileName), descOut(descNew), msgIn(messagesFile), msgOut(msgNew);
+    auto abandon = [&] {
+        descOut.close();
+        msgOut.close();
+        QFile::remove(descNew);
+        QFile::remove(msgNew);
+        QFile::remove(indexNew);
+        return false;
+    };
+    if (!descIn.open(QIODevice::ReadOnly))
+        return false;
+    if (!descOut.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return abandon();
+    if (!msgIn.open(QIODevice::ReadOnly))
+        return abandon();
+    if (!msgOut.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return abandon();
+
+    // Copy what the entries point to. The entries themselves are changed
+    // only once the new files are in place.
+    struct Move {
+        IndexClass* entry;
+        long descOffset;
+        long blockOffset;
+    };
+    std::vector<Move> moves;
+    std::vector<IndexClass*> broken;
+    const std::vector<IndexClass*> all = indexCollection.entries();
+    moves.reserve(all.size());
+    for (IndexClass* e : all) {
+        if (e->getDescriptorLength() == 0 || e->getUniblockLength() == 0) {
+            orvaneDebug("The index file seems to be broken :(");
+            broken.push_back(e);
+            continue;
+        }
+        const qint64 descPos = descOut.pos();
+        const qint64 msgPos = msgOut.pos();
+        if (descPos + e->getDescriptorLength() > std::numeric_limits<qint32>::max()
+            || msgPos + qint64(separator.size()) + e->getUniblockLength() + 2
+                > std::numeric_limits<qint32>::max())
+            return abandon();  // offsets would no longer fit the record format
+        const bool descOk = copyRange(descIn, e->getDescriptorOffset(), e->getDescriptorLength(), descOut);
+        if (!descOk) {
+            // The record lies outside the descriptor file: the entry is as
+            // broken as one without a record. Undo the partial copy.
+            descOut.resize(descPos);
+            descOut.seek(descPos);
+            orvaneDebug("The index file seems to be broken :(");
+            broken.push_back(e);
+            continue;
+        }
+        if (msgOut.write(separator) != separator.size())
+            return abandon();
+        const qint64 blockPos = msgOut.pos();
+        if (!copyRange(msgIn, e->getUniblockOffset(), e->getUniblockLength(), msgOut)) {
+            descOut.resize(descPos);
+            descOut.seek(descPos);
+            msgOut.resize(msgPos);
+            msgOut.seek(msgPos);
+            orvaneDebug("The index file seems to be broken :(");
+            broken.push_back(e);
+            continue;
+        }
+        if (msgOut.write("\r\n", 2) != 2)
+            return abandon();
+        moves.push_back({e, long(descPos), long(blockPos)});
+    }
+    descIn.close();
+    msgIn.close();
+    if (!Orvane::syncFile(descOut) || !Orvane::syncFile(msgOut))
+        return abandon();
+    descOut.close();
+    msgOut.close();
+    Orvane::faultPoint();
+
+    // The new index, written beside the old one. Entries take their new
+    // places now; if the switch fails they are put back.
+    struct Old {
+        long descOffset;
+        long blockOffset;
+    };
+    std::vector<Old> olds;
+    olds.reserve(moves.size());
+    for (const Move& m : moves) {
+        olds.push_back({m.entry->getDescriptorOffset(), m.entry->getUniblockOffset()});
+        m.entry->setDescriptorOffset(m.descOffset);
+        m.entry->setUniblockOffset(m.blockOffset, true);
+    }
+    auto restore = [&] {
+        for (size_t i = 0; i < moves.size(); ++i) {
+            moves[i].entry->setDescriptorOffset(olds[i].descOffset);
+            moves[i].entry->setUniblockOffset(olds[i].blockOffset, true);
+        }
+        return abandon();
+    };
+    {
+        QByteArray index = indexHeader();
+        QBuffer buf(&index);
+        buf.open(QIODevice::WriteOnly | QIODevice::Append);
+        QDataStream s(&buf);
+        Orvane::setupClassicStream(s);
+        for (const Move& m : moves)
+            s << *m.entry;
+        QFile f(indexNew);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(index) != index.size()
+            || !Orvane::syncFile(f))
+            return restore();
+    }
+    Orvane::faultPoint();
+
+    // Commit: from the moment the mark exists, the new files are the folder
+    // and an interrupted switch is finished when the folder is next opened.
+    const QString mark = storageDevice + CommitMarkName;
+    {
+        QFile m(mark);
+        if (!m.open(QIODevice::WriteOnly | QIODevice::Truncate) || !Orvane::syncFile(m))
+            return restore();
+    }
+    Orvane::syncDirectory(storageDevice);
+    Orvane::faultPoint();
+
+    const QDir dir(storageDevice);
+    auto replace = [&](const QString& from, const QString& to) {
+        // rename(2) replaces the target atomically.
+        return ::rename(QFile::encodeName(dir.absoluteFilePath(from)).constData(),
+                        QFile::encodeName(dir.absoluteFilePath(to)).constData()) == 0;
+    };
+    const bool switched = replace(descNew, descriptorFileName) && (Orvane::faultPoint(), true)
+        && replace(msgNew, messagesFile) && (Orvane::faultPoint(), true)
+        && replace(indexNew, indexFileName);
+    Orvane::syncDirectory(storageDevice);
+    Orvane::faultPoint();
+    if (!switched) {
+        // Leave the mark: the next opening finishes the switch.
+        for (IndexClass* e : broken)
+            removeEntry(e);
+        return false;
+    }
+    QFile::remove(mark);
+
+    for (IndexClass* e : broken)
+        removeEntry(e);
+    return true;
+}
+
+void MailFolder::recoverInterruptedCompaction()
+{
+    const QString messagesFile = getMessagesFileName();
+    const QString mark = storageDevice + CommitMarkName;
+    const QString pairs[3][2] = {
+        {descriptorFileName + NewSuffix, descriptorFileName},
+        {messagesFile + NewSuffix, messagesFile},
+        {indexFileName + NewSuffix, indexFileName},
+    };
+    if (QFile::exists(mark)) {
+        // The new layout was complete: finish switching to it.
+        for (const auto& p : pairs)
+            if (QFile::exists(p[0]))
+                ::rename(QFile::encodeName(p[0]).constData(), QFile::encodeName(p[1]).constData());
+        Orvane::syncDirectory(storageDevice);
+        QFile::remove(mark);
+    } else {
+        // Interrupted before its commit: the old files are the folder.
+        for (const auto& p : pairs)
+            QFile::remove(p[0]);
+    }
+}

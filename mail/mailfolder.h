@@ -1,0 +1,176 @@
+#pragma once
+
+#include "orvanemail_export.h"
+#include "qcstring.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class IndexClass;
+class MessageClass;
+class MessageDevice;
+
+/**
+ * \brief A folder's index entries keyed by index ID.
+ *
+ * Owns its entries, finds them in O(1) and iterates in order of first
+ * insertion (so listings, index rewrites and compaction are deterministic
+ * and keep arrival order). Replacing an entry keeps its place.
+ */
+class ORVANEMAIL_EXPORT IndexCollection
+{
+public:
+    IndexCollection();
+    ~IndexCollection();
+    IndexCollection(const IndexCollection&) = delete;
+    IndexCollection& operator=(const IndexCollection&) = delete;
+
+    /// The entry under \a id, or null.
+    IndexClass* find(const QString& id) const;
+    /// Inserts \a e under its ID, replacing (and deleting) an entry held
+    /// under the same ID, which keeps its place. Returns the entry.
+    IndexClass* insert(std::unique_ptr<IndexClass> e);
+    /// Removes and deletes the entry under \a id; false when there is none.
+    bool remove(const QString& id);
+    /// Removes the entry under \a id and hands it over; null when none.
+    std::unique_ptr<IndexClass> take(const QString& id);
+    /// Deletes every entry.
+    void clear();
+    int count() const { return int(_index.size()); }
+    bool isEmpty() const { return _index.isEmpty(); }
+    /// The entries in order (a snapshot: safe to change the collection
+    /// while walking it).
+    std::vector<IndexClass*> entries() const;
+    /// The IDs in order.
+    QStringList keys() const;
+
+private:
+    void compactSlots();
+    std::vector<std::unique_ptr<IndexClass>> _slots;  // null where removed
+    QHash<QString, size_t> _index;                     // ID -> slot
+    size_t _holes = 0;
+};
+
+/**
+ * \brief The abstract base of all mail folders.
+ *
+ * A folder is a directory holding three files: the messages file (raw
+ * texts), the descriptor file (descriptor records) and the index file (a
+ * header and index records). The base class owns the folder's entries,
+ * names the files, classifies the folder by its path, hands out index IDs,
+ * writes the index file, translates message IDs and compacts the files.
+ * Storage, loading, deletion, copy, move, expunge and sync are supplied by
+ * a concrete folder (LocalMailFolder).
+ *
+ * Every file that holds user data is rewritten atomically: new files are
+ * written and renamed over the old ones, and compaction leaves a commit
+ * mark so that a folder interrupted at any instant opens either in its old
+ * or in its new state (see recoverInterruptedCompaction()).
+ */
+class ORVANEMAIL_EXPORT MailFolder
+{
+public:
+    explicit MailFolder(const QString& storageDevice);
+    virtual ~MailFolder();
+    MailFolder(const MailFolder&) = delete;
+    MailFolder& operator=(const MailFolder&) = delete;
+
+    virtual QString getMessagesFileName() const = 0;
+    /// Stores a raw message; returns its new index ID (null on failure).
+    virtual QString createMessage(const QCString& text, const QCString& uid, const QDateTime& date,
+                                  const QString& account, const MessageClass* parsed, bool sync,
+                                  unsigned int flags) = 0;
+    /// Creates an empty message to be composed in the store; returns its ID.
+    virtual QString createMessage();
+    virtual bool deleteMessage(IndexClass* entry) = 0;
+    virtual QString copyMessage(IndexClass* entry) = 0;
+    virtual QString moveMessage(IndexClass* entry) = 0;
+    virtual bool expunge(bool force) = 0;
+    virtual bool moveMessage(const QStringList& ids) = 0;
+    virtual bool copyMessage(const QStringList& ids) = 0;
+    virtual bool deleteMessage(const QStringList& ids) = 0;
+    /// Rewrites the descriptor and messages files without dead records.
+    /// Returns false (changing nothing) when a file cannot be opened.
+    virtual bool compact(unsigned int level);
+    virtual void sync() = 0;
+
+    int getFolderType() const { return folderType; }
+    int getFolderProtocol() const { return folderProtocol; }
+    int getMessagesPlace() const { return messagesPlace; }
+    int getAccessRights() const { return accessRights; }
+    void setAccessRights(int r) { accessRights = r; }
+    QString getStorageDevice() const { return storageDevice; }
+    QString getIndexFileName() const { return indexFileName; }
+    QString getDescriptorFileName() const { return descriptorFileName; }
+    unsigned int getUnread() const { return unread; }
+    void setUnread(int n) { unread = static_cast<unsigned int>(n); }
+    void incrementUnread() { ++unread; }
+    void decrementUnread() { --unread; }
+    unsigned int getPruneIndexCount() const { return pruneIndexCount; }
+    void setPruneIndexCount(unsigned int n) { pruneIndexCount = n; }
+    void incrementPruneIndexCount() { ++pruneIndexCount; }
+    static unsigned long getLastIndexID() { return lastIndexID; }
+    static void setLastIndexID(unsigned long n) { lastIndexID = n; }
+    static bool getAutoExpunge() { return autoExpunge; }
+    static void setAutoExpunge(bool b) { autoExpunge = b; }
+    int getMessageCount() const { return indexCollection.count(); }
+    /// The folder's entries.
+    IndexCollection* indexIDict() { return &indexCollection; }
+
+    /// The last path component of the storage directory.
+    QString name() const;
+    /// A new random UUID in braced text form (38 characters).
+    static QString nextIndexID();
+    /// Records one entry in the index file (appends, or starts the file
+    /// when the entry is the only one, or deletes it when there is none).
+    void saveIndex(IndexClass* entry);
+    /// Rewrites the whole index file (atomically).
+    void saveIndex();
+    /// Every index ID in order; with a prefix, "prefix/ID".
+    QStringList getEntryList(const QString& prefix) const;
+    /// An empty map: the folder keeps no entry cache.
+    QMap<QString, QByteArray> entryCacheBlock();
+
+    /// Every live folder, in order of construction.
+    static const QList<MailFolder*>& folders() { return folderList; }
+
+protected:
+    virtual bool shouldExpunge() = 0;
+    virtual void loadIndex() = 0;
+    void setupFiles();
+    void syncIndexID(IndexClass* entry);
+    /// The entry with \a id in the first folder that holds it, or null.
+    IndexClass* findIndex(const QString& id);
+    /// The ID of the first entry of this folder with that message ID.
+    QString translateLocalMessageID(const QString& messageID);
+    /// The first answer of translateLocalMessageID over all folders.
+    QString translateGlobalMessageID(const QString& messageID);
+    bool subjectThreadMatch(const QString&, const QString&) { return false; }
+    /// Finishes or rolls back a compaction that was interrupted (by a crash
+    /// or a kill) so that the folder's three files belong together again.
+    void recoverInterruptedCompaction();
+    /// Removes an entry from the folder (and releases its cached device).
+    void removeEntry(IndexClass* entry);
+
+    IndexCollection indexCollection;
+    unsigned int pruneIndexCount = 0;
+    std::vector<std::unique_ptr<MessageDevice>> syncMessages;
+    static QList<MailFolder*> folderList;
+    static bool autoExpunge;
+    static unsigned long lastIndexID;
+    QString storageDevice;
+    QString indexFileName;
+    QString descriptorFileName;
+    int folderType = 100;
+    int folderProtocol = 0;
+    int messagesPlace = 0;
+    int accessRights = 4;
+    unsigned int unread = 0;
+};

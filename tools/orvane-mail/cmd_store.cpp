@@ -1,0 +1,523 @@
+// Folder commands: import, list, show, parts, extract, raw, delete, copy,
+// move, compact, expunge and check.
+
+#include "command.h"
+
+#include <indexclass.h>
+#include <localmailfolder.h>
+#include <messagedevice.h>
+#include <mimecodec.h>
+#include <mimepart.h>
+#include <orvaneversion.h>
+
+#include <QDataStream>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextCodec>
+
+#include <unistd.h>
+
+namespace {
+
+// Opens an existing folder. A missing directory is an error, and nothing
+// is created or changed then.
+std::unique_ptr<LocalMailFolder> openFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isDir()) {
+        tool::error(QStringLiteral("%1: no such folder").arg(path));
+        return nullptr;
+    }
+    return std::make_unique<LocalMailFolder>(QDir::cleanPath(info.absoluteFilePath()));
+}
+
+IndexClass* findEntry(LocalMailFolder& f, const QString& id)
+{
+    IndexClass* e = f.indexIDict()->find(id);
+    if (!e)
+        tool::error(QStringLiteral("%1: no message %2").arg(f.getStorageDevice(), id));
+    return e;
+}
+
+QString readState(const IndexClass* e)
+{
+    return e->getUnreadMark() ? QStringLiteral("unread") : QStringLiteral("read");
+}
+
+// The bytes of a part as a reader wants them: decoded, without the zero
+// byte that the identity and quoted-printable decoders add.
+QByteArray partContent(MessageDevice& dev, int n, bool* ok)
+{
+    QByteArray data;
+    *ok = dev.getPartData(n, data);
+    const QByteArray enc = dev[n] ? dev[n]->encoding.toLower() : QByteArray();
+    if (*ok && enc != "base64" && data.endsWith('\0'))
+        data.chop(1);
+    return data;
+}
+
+QString textOf(const QByteArray& bytes, const QByteArray& charset)
+{
+    QTextCodec* codec = charset.isEmpty() ? nullptr : QTextCodec::codecForName(charset);
+    return codec ? codec->toUnicode(bytes) : QString::fromLatin1(bytes);
+}
+
+// ---------------------------------------------------------------- import
+
+// Splits an mbox file at its "From " lines (which are not part of the
+// messages); a file that does not start with one is one message.
+QList<QByteArray> splitMbox(const QByteArray& data)
+{
+    if (!data.startsWith("From "))
+        return {data};
+    QList<QByteArray> out;
+    qsizetype start = data.indexOf('\n') + 1;
+    if (start == 0)
+        return out;
+    for (;;) {
+        qsizetype next = data.indexOf("\nFrom ", start - 1);
+        if (next < 0) {
+            QByteArray m = data.mid(start);
+            if (!m.trimmed().isEmpty())
+                out.append(m);
+            return out;
+        }
+        // The blank line before a "From " line belongs to the mbox format.
+        qsizetype end = next + 1;
+        if (end - start >= 2 && data.at(end - 2) == '\n')
+            end -= 1;
+        if (end - start >= 3 && data.at(end - 3) == '\r' && data.at(end - 2) == '\n')
+            end -= 2;
+        out.append(data.mid(start, end - start));
+        const qsizetype lineEnd = data.indexOf('\n', next + 1);
+        if (lineEnd < 0)
+            return out;
+        start = lineEnd + 1;
+    }
+}
+
+int runImport(QStringList args)
+{
+    if (tool::rejectUnknownOptions(args))
+        return tool::ExitUsage;
+    if (args.size() < 2) {
+        tool::error(QStringLiteral("usage: import FOLDER FILE..."));
+        return tool::ExitUsage;
+    }
+    const QString folderPath = args.takeFirst();
+    QStringList files;
+    for (const QString& a : std::as_const(args)) {
+        const QFileInfo info(a);
+        if (info.isDir()) {
+            QDirIterator it(a, QDir::Files, QDirIterator::Subdirectories);
+            QStringList found;
+            while (it.hasNext())
+                found << it.next();
+            found.sort();
+            files << found;
+        } else if (info.isFile()) {
+            files << a;
+        } else {
+            tool::error(QStringLiteral("%1: no such file").arg(a));
+            return tool::ExitFailure;
+        }
+    }
+    if (!QDir().mkpath(folderPath)) {
+        tool::error(QStringLiteral("%1: cannot create the folder").arg(folderPath));
+        return tool::ExitFailure;
+    }
+    auto folder = openFolder(folderPath);
+    if (!folder)
+        return tool::ExitFailure;
+    const bool progress = ::isatty(2);
+    QElapsedTimer timer;
+    timer.start();
+    qint64 bytes = 0;
+    int messages = 0, failed = 0;
+    for (int i = 0; i < files.size(); ++i) {
+        QFile f(files[i]);
+        if (!f.open(QIODevice::ReadOnly)) {
+            tool::error(QStringLiteral("%1: cannot read").arg(files[i]));
+            ++failed;
+            continue;
+        }
+        for (const QByteArray& m : splitMbox(f.readAll())) {
+            const QString id = folder->createMessage(QCString(m), QCString(""), QDateTime::currentDateTime(),
+                                                     QString(), nullptr, true, 0);
+            if (id.isNull()) {
+                tool::error(QStringLiteral("%1: cannot store a message").arg(files[i]));
+                ++failed;
+                continue;
+            }
+            ++messages;
+            bytes += m.size();
+        }
+        if (progress) {
+            const int width = 30;
+            const int done = int(qint64(i + 1) * width / files.size());
+            const QByteArray bar = "\r[" + QByteArray(done, '#') + QByteArray(width - done, ' ') + "] "
+                + QByteArray::number(i + 1) + "/" + QByteArray::number(files.size()) + " files";
+            std::fwrite(bar.constData(), 1, size_t(bar.size()), stderr);
+        }
+    }
+    folder->sync();
+    if (progress)
+        std::fputc('\n', stderr);
+    const double secs = qMax(timer.elapsed(), qint64(1)) / 1000.0;
+    const double mb = bytes / 1e6;
+    tool::writeLine(QStringLiteral("imported %1 messages, %2 MB in %3 s (%4 MB/s)%5")
+                        .arg(messages)
+                        .arg(mb, 0, 'f', 2)
+                        .arg(secs, 0, 'f', 2)
+                        .arg(mb / secs, 0, 'f', 1)
+                        .arg(failed ? QStringLiteral(", %1 failed").arg(failed) : QString()));
+    return failed ? tool::ExitFailure : tool::ExitOk;
+}
+
+// ---------------------------------------------------------------- list / show
+
+int runList(QStringList args)
+{
+    const bool json = tool::takeFlag(args, QStringLiteral("--json"));
+    if (tool::rejectUnknownOptions(args))
+        return tool::ExitUsage;
+    if (args.size() != 1) {
+        tool::error(QStringLiteral("usage: list FOLDER [--json]"));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args.first());
+    if (!folder)
+        return tool::ExitFailure;
+    QJsonArray rows;
+    for (IndexClass* e : folder->indexIDict()->entries()) {
+        MessageDevice dev(e);
+        dev.loadDescriptor(false);
+        const MessageDescriptor& d = dev.getDescriptor();
+        if (json) {
+            rows.append(QJsonObject{{QStringLiteral("id"), e->getID()},
+                                    {QStringLiteral("date"), d.sentDate},
+                                    {QStringLiteral("from"), d.from},
+                                    {QStringLiteral("subject"), d.subject},
+                                    {QStringLiteral("read"), !e->getUnreadMark()},
+                                    {QStringLiteral("size"), e->getSize()}});
+        } else {
+            tool::writeLine(QStringLiteral("%1  %2  %3  %4  %5  %6")
+                                .arg(e->getID(), d.sentDate, d.from, d.subject, readState(e))
+                                .arg(e->getSize()));
+        }
+    }
+    if (json)
+        tool::writeOut(QJsonDocument(rows).toJson(QJsonDocument::Indented));
+    return tool::ExitOk;
+}
+
+int runShow(QStringList args)
+{
+    if (tool::rejectUnknownOptions(args))
+        return tool::ExitUsage;
+    if (args.size() != 2) {
+        tool::error(QStringLiteral("usage: show FOLDER ID"));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args[0]);
+    if (!folder)
+        return tool::ExitFailure;
+    IndexClass* e = findEntry(*folder, args[1]);
+    if (!e)
+        return tool::ExitFailure;
+    MessageDevice dev(e);
+    dev.loadDescriptor(false);
+    const MessageDescriptor& d = dev.getDescriptor();
+    tool::writeLine(QStringLiteral("From: ") + d.from);
+    tool::writeLine(QStringLiteral("To: ") + d.to.join(QStringLiteral(", ")));
+    if (!d.cc.isEmpty())
+        tool::writeLine(QStringLiteral("Cc: ") + d.cc.join(QStringLiteral(", ")));
+    tool::writeLine(QStringLiteral("Subject: ") + d.subject);
+    tool::writeLine(QStringLiteral("Date: ") + d.sentDate);
+    tool::writeLine(QString());
+    const int n = dev.messageText();
+    if (n >= 0) {
+        bool ok = false;
+        const QByteArray body = partContent(dev, n, &ok);
+        if (ok)
+            tool::writeLine(textOf(body, dev[n]->charset));
+    }
+    for (int i = 0; i < dev.getPartCount(); ++i)
+        if (dev[i]->type == "attachment")
+            tool::writeLine(QStringLiteral("[attachment %1: %2, %3]")
+                                .arg(i)
+                                .arg(QString::fromLatin1(dev[i]->name), QString::fromLatin1(dev[i]->mimetype)));
+    return tool::ExitOk;
+}
+
+int runParts(QStringList args)
+{
+    if (tool::rejectUnknownOptions(args))
+        return tool::ExitUsage;
+    if (args.size() != 2) {
+        tool::error(QStringLiteral("usage: parts FOLDER ID"));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args[0]);
+    if (!folder)
+        return tool::ExitFailure;
+    IndexClass* e = findEntry(*folder, args[1]);
+    if (!e)
+        return tool::ExitFailure;
+    for (int i = 0; i < e->getPartCount(); ++i) {
+        const MimePart* p = e->getPartAt(i);
+        tool::writeLine(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8")
+                            .arg(i)
+                            .arg(QString::fromLatin1(p->type), QString::fromLatin1(p->mimetype),
+                                 QString::fromLatin1(p->encoding), QString::fromLatin1(p->charset),
+                                 QString::fromLatin1(p->name))
+                            .arg(p->offset)
+                            .arg(p->length));
+    }
+    return tool::ExitOk;
+}
+
+int runExtract(QStringList args)
+{
+    bool missing = false;
+    const QString out = tool::takeOption(args, QStringLiteral("-o"), &missing);
+    if (missing || tool::rejectUnknownOptions(args) || args.size() != 3) {
+        tool::error(QStringLiteral("usage: extract FOLDER ID N [-o OUT]"));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args[0]);
+    if (!folder)
+        return tool::ExitFailure;
+    IndexClass* e = findEntry(*folder, args[1]);
+    if (!e)
+        return tool::ExitFailure;
+    bool isNumber = false;
+    const int n = args[2].toInt(&isNumber);
+    if (!isNumber || n < 0 || n >= e->getPartCount()) {
+        tool::error(QStringLiteral("no part %1 (the message has %2)").arg(args[2]).arg(e->getPartCount()));
+        return tool::ExitFailure;
+    }
+    MessageDevice dev(e);
+    bool ok = false;
+    const QByteArray data = partContent(dev, n, &ok);
+    if (!ok) {
+        tool::error(QStringLiteral("cannot read part %1").arg(n));
+        return tool::ExitFailure;
+    }
+    if (out.isEmpty() || out == QLatin1String("-"))
+        return tool::writeOut(data) ? tool::ExitOk : tool::ExitFailure;
+    QFile f(out);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size()) {
+        tool::error(QStringLiteral("%1: cannot write").arg(out));
+        return tool::ExitFailure;
+    }
+    return tool::ExitOk;
+}
+
+int runRaw(QStringList args)
+{
+    if (tool::rejectUnknownOptions(args) || args.size() != 2) {
+        tool::error(QStringLiteral("usage: raw FOLDER ID"));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args[0]);
+    if (!folder)
+        return tool::ExitFailure;
+    IndexClass* e = findEntry(*folder, args[1]);
+    if (!e)
+        return tool::ExitFailure;
+    const QCString text = MessageDevice(e).rfc822Message();
+    if (text.isNull()) {
+        tool::error(QStringLiteral("cannot read the message text"));
+        return tool::ExitFailure;
+    }
+    return tool::writeOut(text) ? tool::ExitOk : tool::ExitFailure;
+}
+
+// ---------------------------------------------------------------- changes
+
+int runDelete(QStringList args)
+{
+    if (tool::rejectUnknownOptions(args) || args.size() < 2) {
+        tool::error(QStringLiteral("usage: delete FOLDER ID..."));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args.takeFirst());
+    if (!folder)
+        return tool::ExitFailure;
+    for (const QString& id : std::as_const(args))
+        if (!findEntry(*folder, id))
+            return tool::ExitFailure;
+    if (!folder->deleteMessage(args)) {
+        tool::error(QStringLiteral("deletion failed"));
+        return tool::ExitFailure;
+    }
+    return tool::ExitOk;
+}
+
+int runCopyMove(QStringList args, bool move)
+{
+    bool missing = false;
+    const QString dest = tool::takeOption(args, QStringLiteral("--to"), &missing);
+    if (missing || dest.isEmpty() || tool::rejectUnknownOptions(args) || args.size() < 2) {
+        tool::error(QStringLiteral("usage: %1 FOLDER ID... --to DEST").arg(move ? QStringLiteral("move") : QStringLiteral("copy")));
+        return tool::ExitUsage;
+    }
+    auto source = openFolder(args.takeFirst());
+    if (!source)
+        return tool::ExitFailure;
+    for (const QString& id : std::as_const(args))
+        if (!findEntry(*source, id))
+            return tool::ExitFailure;
+    if (!QDir().mkpath(dest)) {
+        tool::error(QStringLiteral("%1: cannot create the folder").arg(dest));
+        return tool::ExitFailure;
+    }
+    auto target = openFolder(dest);
+    if (!target)
+        return tool::ExitFailure;
+    const bool ok = move ? target->moveMessage(args) : target->copyMessage(args);
+    if (!ok) {
+        tool::error(move ? QStringLiteral("move failed") : QStringLiteral("copy failed"));
+        return tool::ExitFailure;
+    }
+    return tool::ExitOk;
+}
+
+int runCompact(QStringList args, bool expunge)
+{
+    const bool force = expunge && tool::takeFlag(args, QStringLiteral("--force"));
+    if (tool::rejectUnknownOptions(args) || args.size() != 1) {
+        tool::error(expunge ? QStringLiteral("usage: expunge FOLDER [--force]") : QStringLiteral("usage: compact FOLDER"));
+        return tool::ExitUsage;
+    }
+    auto folder = openFolder(args.first());
+    if (!folder)
+        return tool::ExitFailure;
+    if (expunge) {
+        const bool done = folder->expunge(force);
+        tool::writeLine(done ? QStringLiteral("compacted") : QStringLiteral("not enough waste to compact (use --force)"));
+        return tool::ExitOk;
+    }
+    if (!folder->compact(0)) {
+        tool::error(QStringLiteral("%1: cannot compact (files missing or unreadable)").arg(args.first()));
+        return tool::ExitFailure;
+    }
+    return tool::ExitOk;
+}
+
+// ---------------------------------------------------------------- check
+
+// Validates the folder's files without changing anything: reads the index
+// file itself (not through a folder object, which would finish an
+// interrupted compaction) and checks every record against the other files.
+int runCheck(QStringList args)
+{
+    if (tool::rejectUnknownOptions(args) || args.size() != 1) {
+        tool::error(QStringLiteral("usage: check FOLDER"));
+        return tool::ExitUsage;
+    }
+    const QString dir = args.first();
+    if (!QFileInfo(dir).isDir()) {
+        tool::error(QStringLiteral("%1: no such folder").arg(dir));
+        return tool::ExitFailure;
+    }
+    int problems = 0;
+    auto problem = [&](const QString& text) {
+        ++problems;
+        tool::writeLine(QStringLiteral("problem: ") + text);
+    };
+    for (const char* leftover : {"/messagesnew", "/descriptornew", "/indexnew", "/compact.commit"})
+        if (QFile::exists(dir + QLatin1String(leftover)))
+            problem(QStringLiteral("an interrupted compaction left %1 (it is finished or undone when the folder is next opened)")
+                        .arg(QLatin1String(leftover + 1)));
+    const qint64 msgSize = QFileInfo(dir + QLatin1String("/messages")).size();
+    const qint64 descSize = QFileInfo(dir + QLatin1String("/descriptor")).size();
+    QFile index(dir + QLatin1String("/index"));
+    if (!index.open(QIODevice::ReadOnly)) {
+        tool::writeLine(QStringLiteral("no index file: the folder is empty"));
+        return problems ? tool::ExitFailure : tool::ExitOk;
+    }
+    QDataStream s(&index);
+    s.setVersion(QDataStream::Qt_3_3);
+    QString header;
+    s >> header;
+    if (header != QLatin1String(ORVANE_MAIL_VERSION)) {
+        problem(QStringLiteral("index header is \"%1\", expected \"%2\"").arg(header, QLatin1String(ORVANE_MAIL_VERSION)));
+        return tool::ExitFailure;
+    }
+    QHash<QString, int> seen;
+    int records = 0;
+    while (!s.atEnd()) {
+        const qint64 at = index.pos();
+        IndexClass e(nullptr, QString());
+        s >> e;
+        if (s.status() != QDataStream::Ok) {
+            problem(QStringLiteral("index record at byte %1 is damaged; %2 bytes after it are unreadable")
+                        .arg(at).arg(index.size() - at));
+            break;
+        }
+        ++records;
+        seen[e.getID()]++;
+        const QString who = e.getID().isEmpty() ? QStringLiteral("(no ID)") : e.getID();
+        if (e.getID().isEmpty())
+            problem(QStringLiteral("index record at byte %1 has no ID").arg(at));
+        if (e.getDescriptorOffset() < 0 || e.getDescriptorLength() < 0
+            || e.getDescriptorOffset() + e.getDescriptorLength() > descSize)
+            problem(QStringLiteral("%1: descriptor record outside the descriptor file").arg(who));
+        if (e.getUniblockOffset() < 0 || e.getUniblockLength() < 0
+            || e.getUniblockOffset() + e.getUniblockLength() > msgSize)
+            problem(QStringLiteral("%1: message text outside the messages file").arg(who));
+        for (int i = 0; i < e.getPartCount(); ++i) {
+            const MimePart* p = e.getPartAt(i);
+            if (p->offset < 0 || p->length < 0 || qint64(p->offset) + p->length > msgSize)
+                problem(QStringLiteral("%1: part %2 outside the messages file").arg(who).arg(i));
+        }
+    }
+    int messages = 0;
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it)
+        ++messages;
+    tool::writeLine(QStringLiteral("%1 index records, %2 messages, %3 problems").arg(records).arg(messages).arg(problems));
+    return problems ? tool::ExitFailure : tool::ExitOk;
+}
+
+using tool::Command;
+const Command::Registrar importCmd({QStringLiteral("import"), QStringLiteral("import FOLDER FILE|DIR..."),
+    QStringLiteral("Stores messages in FOLDER (created when missing): files of one message each, mbox\n"
+                   "files (split at their \"From \" lines) or directories of such files. Prints a summary."),
+    runImport});
+const Command::Registrar listCmd({QStringLiteral("list"), QStringLiteral("list FOLDER [--json]"),
+    QStringLiteral("Lists the messages of FOLDER: ID, date, sender, subject, read state, size."), runList});
+const Command::Registrar showCmd({QStringLiteral("show"), QStringLiteral("show FOLDER ID"),
+    QStringLiteral("Shows a message's main headers and its text."), runShow});
+const Command::Registrar partsCmd({QStringLiteral("parts"), QStringLiteral("parts FOLDER ID"),
+    QStringLiteral("Lists a message's parts: index, type, media type, encoding, charset, name, offset, length."), runParts});
+const Command::Registrar extractCmd({QStringLiteral("extract"), QStringLiteral("extract FOLDER ID N [-o OUT]"),
+    QStringLiteral("Writes part N of a stored message, decoded, to OUT or standard output.\n"
+                   "(With a message file instead of a folder: extract FILE N, see parse.)"), runExtract});
+const Command::Registrar rawCmd({QStringLiteral("raw"), QStringLiteral("raw FOLDER ID"),
+    QStringLiteral("Writes a message's stored RFC 822 text to standard output."), runRaw});
+const Command::Registrar deleteCmd({QStringLiteral("delete"), QStringLiteral("delete FOLDER ID..."),
+    QStringLiteral("Deletes messages (one compaction for all of them). Unknown IDs delete nothing."), runDelete});
+const Command::Registrar copyCmd({QStringLiteral("copy"), QStringLiteral("copy FOLDER ID... --to DEST"),
+    QStringLiteral("Copies messages into the folder DEST (created when missing)."),
+    [](const QStringList& a) { return runCopyMove(a, false); }});
+const Command::Registrar moveCmd({QStringLiteral("move"), QStringLiteral("move FOLDER ID... --to DEST"),
+    QStringLiteral("Moves messages into the folder DEST (created when missing)."),
+    [](const QStringList& a) { return runCopyMove(a, true); }});
+const Command::Registrar compactCmd({QStringLiteral("compact"), QStringLiteral("compact FOLDER"),
+    QStringLiteral("Rewrites the folder's files without dead records (atomically)."),
+    [](const QStringList& a) { return runCompact(a, false); }});
+const Command::Registrar expungeCmd({QStringLiteral("expunge"), QStringLiteral("expunge FOLDER [--force]"),
+    QStringLiteral("Compacts when more than 100 KiB of the folder's files is waste (always with --force)."),
+    [](const QStringList& a) { return runCompact(a, true); }});
+const Command::Registrar checkCmd({QStringLiteral("check"), QStringLiteral("check FOLDER"),
+    QStringLiteral("Validates every index record and offset; reports problems, changes nothing."), runCheck});
+
+} // namespace
