@@ -9,7 +9,9 @@
 
 #include <array>
 #include <cstring>
+#if defined(__linux__)
 #include <sys/mman.h>
+#endif
 
 namespace {
 
