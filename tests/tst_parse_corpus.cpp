@@ -1,0 +1,188 @@
+// Real messages: the part tables of the messages in tests/data/messages
+// (PARTS.tsv, written from a reading of each message), the placement of every
+// part's body, and a sweep of the whole sample corpus.
+
+#include <messageclass.h>
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QTest>
+
+class tst_ParseCorpus : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void partTable_data();
+    void partTable();
+    void wholeCorpus();
+    void toolJson();
+    void toolExtract();
+};
+
+namespace {
+
+const QString MessagesDir = QStringLiteral(ORVANE_TEST_DATA "/messages/");
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString row(const MimePart& p)
+{
+    return QStringList{ QString::fromLatin1(p.type), QString::fromLatin1(p.mimetype),
+                        QString::fromLatin1(p.encoding), QString::fromLatin1(p.charset),
+                        QString::fromLatin1(p.cid), QString::fromLatin1(p.name),
+                        QString::number(p.offset), QString::number(p.length) }
+        .join(QLatin1Char('\t'));
+}
+
+// A body starts right after the empty line that ends its header (or is empty
+// where a header has none), and ends at the end of the text or just before
+// the byte that precedes a delimiter.
+bool placedRight(const QByteArray& text, const MimePart& p, QString* why)
+{
+    const qsizetype start = p.offset, end = qsizetype(p.offset) + p.length;
+    if (start < 0 || p.length < 0 || end > text.size()) {
+        *why = QStringLiteral("outside the text");
+        return false;
+    }
+    if (p.length > 0) {
+        const QByteArray before = text.mid(qMax<qsizetype>(0, start - 4), qMin<qsizetype>(4, start));
+        if (!(before.endsWith("\n\n") || before.endsWith("\r\n\r\n") || before.endsWith("\n\r\n")
+              || before.endsWith("\r\r"))) {
+            *why = QStringLiteral("does not start after a line end: %1").arg(QString::fromLatin1(before.toHex()));
+            return false;
+        }
+    }
+    if (end != text.size() && text.mid(end + 1, 2) != "--") {
+        *why = QStringLiteral("does not end before a delimiter");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void tst_ParseCorpus::initTestCase()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
+}
+
+void tst_ParseCorpus::partTable_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("expected");
+    const QByteArray table = readFile(MessagesDir + QStringLiteral("PARTS.tsv"));
+    QVERIFY(!table.isEmpty());
+    QMap<QString, QStringList> rows;
+    QStringList order;
+    for (const QByteArray& line : table.split('\n')) {
+        if (line.isEmpty() || line.startsWith('#') || line.startsWith("file\t"))
+            continue;
+        QList<QByteArray> cols = line.split('\t');
+        QCOMPARE(cols.size(), 10);
+        const QString file = QString::fromLatin1(cols.takeFirst());
+        QCOMPARE(cols.takeFirst().toInt(), int(rows[file].size()));
+        if (!order.contains(file))
+            order << file;
+        rows[file] << QString::fromLatin1(cols.join('\t'));
+    }
+    QVERIFY(order.size() >= 30);
+    for (const QString& file : std::as_const(order))
+        QTest::newRow(file.toLatin1().constData()) << file << rows[file];
+}
+
+void tst_ParseCorpus::partTable()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, expected);
+    const QByteArray text = readFile(MessagesDir + file);
+    QVERIFY(!text.isEmpty());
+    const MessageClass m{ QCString(text) };
+    QStringList got;
+    for (const auto& p : m.partList)
+        got << row(*p);
+    QCOMPARE(got, expected);
+    for (const auto& p : m.partList) {
+        QString why;
+        QVERIFY2(placedRight(text, *p, &why), qPrintable(row(*p) + QLatin1String(": ") + why));
+    }
+}
+
+void tst_ParseCorpus::wholeCorpus()
+{
+    const QString dir = QStringLiteral(ORVANE_CORPUS_DIR);
+    if (!QFileInfo::exists(dir))
+        QSKIP("no sample corpus");
+    int messages = 0, parts = 0;
+    QDirIterator it(dir, { QStringLiteral("*.eml") }, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QByteArray text = readFile(path);
+        const MessageClass m{ QCString(text) };
+        ++messages;
+        QVERIFY2(!m.Subject.isEmpty() && !m.Content_Type.isEmpty(), qPrintable(path));
+        for (const auto& p : m.partList) {
+            ++parts;
+            QVERIFY2(p->offset >= 0 && p->length >= 0 && qsizetype(p->offset) + p->length <= text.size(),
+                     qPrintable(path));
+        }
+    }
+    QVERIFY(messages >= 250);
+    qDebug("%d messages, %d parts", messages, parts);
+}
+
+void tst_ParseCorpus::toolJson()
+{
+    const QString tool = QStringLiteral(ORVANE_TOOL);
+    if (tool.isEmpty())
+        QSKIP("the tool is not built");
+    QProcess p;
+    p.start(tool, { QStringLiteral("parse"), QStringLiteral("--json"), MessagesDir + QStringLiteral("msg_07.eml") });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QJsonArray all = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    QCOMPARE(all.size(), 1);
+    const QJsonObject msg = all.first().toObject();
+    QCOMPARE(msg.value(QStringLiteral("subject")).toString(), QStringLiteral("Here is your dingus fish"));
+    const QJsonArray parts = msg.value(QStringLiteral("parts")).toArray();
+    QCOMPARE(parts.size(), 2);
+    const QJsonObject gif = parts.at(1).toObject();
+    QCOMPARE(gif.value(QStringLiteral("mimetype")).toString(), QStringLiteral("image/gif"));
+    QCOMPARE(gif.value(QStringLiteral("name")).toString(), QStringLiteral("dingusfish.gif"));
+    QCOMPARE(gif.value(QStringLiteral("offset")).toInt(), 467);
+    QCOMPARE(gif.value(QStringLiteral("length")).toInt(), 4746);
+}
+
+void tst_ParseCorpus::toolExtract()
+{
+    const QString tool = QStringLiteral(ORVANE_TOOL);
+    if (tool.isEmpty())
+        QSKIP("the tool is not built");
+    QProcess p;
+    p.start(tool, { QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_07.eml"), QStringLiteral("1") });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray gif = p.readAllStandardOutput();
+    QVERIFY(gif.startsWith("GIF87a") || gif.startsWith("GIF89a"));
+    QCOMPARE(gif.size(), 3512);
+
+    p.start(tool, { QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_10.eml"), QStringLiteral("1") });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.readAllStandardOutput(), QByteArray("\xa1This is a Quoted Printable encoded message!\n"));
+
+    p.start(tool, { QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_10.eml"), QStringLiteral("9") });
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_ParseCorpus)
+#include "tst_parse_corpus.moc"
