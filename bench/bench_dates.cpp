@@ -1,5 +1,6 @@
 // Date header parsing: this library's DateClass next to GMime's
-// g_mime_utils_header_decode_date on the same values in the same run.
+// g_mime_utils_header_decode_date and Qt's QDateTime::fromString with
+// Qt::RFC2822Date on the same values in the same run.
 // Python's email.utils.parsedate_to_datetime (bench/dates_peers.py) reads
 // the same values the same way.
 //
@@ -7,7 +8,7 @@
 // in the shared corpus, from the message's own header block, repeated in
 // order until ORVANE_BENCH_DATES values (default 300000) are in the list.
 // One "message" is one value parsed into the peer's own date record (a
-// DateClass; a GDateTime, freed again). Seconds are CPU seconds of the
+// DateClass; a GDateTime, freed again; a QDateTime). Seconds are CPU seconds of the
 // process; each figure is the best of ORVANE_BENCH_REPS runs (default 5).
 
 // GLib headers name a member "signals", which Qt defines as a macro: they
@@ -17,6 +18,7 @@
 #include "dateclass.h"
 #include "qcstring.h"
 
+#include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
 #include <QList>
@@ -123,6 +125,17 @@ int main()
         for (const QCString& v : values) {
             const DateClass d(v);
             acc += d.minute + d.timezone.size();
+        }
+        return acc;
+    });
+
+    // Qt's own RFC 2822 reader, for scale (it needs the value as a QString).
+    run("qt", values.size(), [&] {
+        long long acc = 0;
+        for (const QCString& v : values) {
+            const QDateTime dt =
+                QDateTime::fromString(QString::fromLatin1(v).trimmed(), Qt::RFC2822Date);
+            acc += dt.time().minute();
         }
         return acc;
     });
