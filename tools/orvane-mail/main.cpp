@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cerrno>
@@ -122,6 +123,10 @@ void usage(std::FILE* to)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // The library's diagnostics are for developers; a user sees them only
+    // when asking through QT_LOGGING_RULES.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {
         usage(stderr);
