@@ -105,8 +105,9 @@ public:
     /// The default time-out of \a stage in milliseconds.
     static int defaultTimeout(Stage stage);
 
-    /// Sends the MX lookup, and the address lookup of the exchange it
-    /// names, to \a nameserver (port 53) instead of the system's resolver.
+    /// Sends the MX lookup, and the lookup of the IPv4 address of the
+    /// exchange it names, to \a nameserver (port 53) instead of the
+    /// system's resolver.
     /// Call right after construction; takes effect for lookups not yet
     /// started.
     void setNameserver(const QHostAddress& nameserver);

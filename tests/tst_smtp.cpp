@@ -48,6 +48,7 @@ public:
     int splitStage = -1;   // the reply of this stage is sent in two pieces...
     int splitAt = 0;       // ...cut before this byte
     bool oneByte = false;  // every reply one byte at a time
+    bool stallData = false;  // stop reading once the text begins
     QByteArray received;   // everything the client sent
     int connections = 0;
 
@@ -134,6 +135,11 @@ private:
 
     void onRead()
     {
+        if (inData && stallData) {
+            // Leave the text unread: the client's writes back up.
+            socket->setReadBufferSize(4096);
+            return;
+        }
         const QByteArray bytes = socket->readAll();
         received += bytes;
         for (char c : bytes) {
@@ -253,6 +259,8 @@ private Q_SLOTS:
     void connectionRefused();
     void hostNotFound();
     void timeouts();
+    void stalledText();
+    void headlessWarning();
 };
 
 void tst_Smtp::initTestCase()
@@ -713,6 +721,33 @@ void tst_Smtp::timeouts()
     delete smtp;
     QTest::qWait(10);
     QCOMPARE(finished.count(), 0);
+}
+
+void tst_Smtp::stalledText()
+{
+    // A server that stops reading in the middle of the text: the sender
+    // gives up after the data-block time-out instead of waiting for ever.
+    ScriptedPeer peer;
+    peer.stallData = true;
+    const Run run = send(peer.address(), QByteArray(32 * 1024 * 1024, 'x'), 300);
+    QCOMPARE(run.finishedCount, 1);
+    QVERIFY(run.destroyed);
+    QVERIFY(!run.ok);
+    QCOMPARE(run.error, Smtp::Timeout);
+}
+
+void tst_Smtp::headlessWarning()
+{
+    // Without a widgets application the warning box's text goes to the log
+    // (and to status, checked with the hostile rows).
+    QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.warning=true"));
+    QTest::ignoreMessage(QtWarningMsg, "Respuesta inesperada desde el servidor SMTP:\n\n550 no\r\n");
+    ScriptedPeer peer;
+    peer.replies[Greeting] = "550 no\r\n";
+    const Run run = send(peer.address(), QByteArray("x\r\n"));
+    QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.warning=false"));
+    QCOMPARE(run.error, Smtp::UnexpectedReply);
+    QCOMPARE(run.statuses, (QStringList{Connected, run.errorText}));
 }
 
 QTEST_GUILESS_MAIN(tst_Smtp)
