@@ -215,6 +215,11 @@ void tst_MessageClass::parts_data()
                                     << "text text/plain 8bit ISO-8859-1 unknown attachment.dat 48 1" << QStringList{ QStringLiteral("x") };
     QTest::newRow("charset case in name") << QByteArray("Content-Type: TEXT/HTML; CharSet = utf-8\n\nx")
                                           << "text text/html 8bit us-ascii unknown attachment.dat 42 1" << QStringList{ QStringLiteral("x") };
+    // Empty values and values holding blanks stay in their own fields.
+    QTest::newRow("empty charset") << QByteArray("Content-Type: text/plain; charset=\"\"\n\nx")
+                                   << "text text/plain 8bit  unknown attachment.dat 38 1" << QStringList{ QStringLiteral("x") };
+    QTest::newRow("charset with blank") << QByteArray("Content-Type: text/plain; charset=\"a b\"\n\nx")
+                                        << "text text/plain 8bit a b unknown attachment.dat 41 1" << QStringList{ QStringLiteral("x") };
     QTest::newRow("content-type without space") << QByteArray("Content-Type:text/html\n\nx")
                                                 << "text text/html 8bit us-ascii unknown attachment.dat 24 1" << QStringList{ QStringLiteral("x") };
     QTest::newRow("zero and 8-bit bytes") << QByteArray("Subject: \xff\0x\n\n\0\x80\n", 17)
