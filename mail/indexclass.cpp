@@ -34,6 +34,13 @@ IndexClass::~IndexClass()
     MessageFactory::entryDestroyed(this);
 }
 
+void IndexClass::setMessageID(const QString& id)
+{
+    _messageID = id;
+    if (_parent)
+        _parent->indexIDict()->touch();  // message-ID lookups must see it
+}
+
 MimePart* IndexClass::getPartAt(int i) const
 {
     if (i < 0 || size_t(i) >= _partList.size())

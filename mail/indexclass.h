@@ -38,7 +38,7 @@ public:
     QString getParentID() const { return _parentID; }
     void setParentID(const QString& id) { _parentID = id; }
     QString getMessageID() const { return _messageID; }
-    void setMessageID(const QString& id) { _messageID = id; }
+    void setMessageID(const QString& id);
     MailFolder* getParentFolder() const { return _parent; }
     void setParentFolder(MailFolder* f) { _parent = f; }
 

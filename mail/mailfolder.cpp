@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QSysInfo>
 #include <QUuid>
 
 #include <cstdio>
@@ -91,10 +93,12 @@ IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e)
         std::unique_ptr<IndexClass> old = std::move(_slots[*it]);
         _slots[*it] = std::move(e);
         old.reset();
+        ++_generation;
         return raw;
     }
     _index.insert(raw->getID(), _slots.size());
     _slots.push_back(std::move(e));
+    ++_generation;
     return raw;
 }
 
@@ -106,6 +110,7 @@ std::unique_ptr<IndexClass> IndexCollection::take(const QString& id)
     std::unique_ptr<IndexClass> e = std::move(_slots[*it]);
     _index.erase(it);
     ++_holes;
+    ++_generation;
     if (_holes > 64 && _holes > _slots.size() / 2)
         compactSlots();
     return e;
@@ -125,6 +130,7 @@ void IndexCollection::clear()
     old.swap(_slots);
     _index.clear();
     _holes = 0;
+    ++_generation;
     old.clear();
 }
 
@@ -263,10 +269,15 @@ QString MailFolder::translateLocalMessageID(const QString& messageID)
 {
     if (messageID.isEmpty())
         return QString();
-    for (IndexClass* e : indexCollection.entries())
-        if (e->getMessageID() == messageID)
-            return e->getID();
-    return QString();
+    if (_byMessageIDGeneration != indexCollection.generation()) {
+        _byMessageID.clear();
+        for (IndexClass* e : indexCollection.entries())
+            if (!_byMessageID.contains(e->getMessageID()))
+                _byMessageID.insert(e->getMessageID(), e);
+        _byMessageIDGeneration = indexCollection.generation();
+    }
+    IndexClass* e = _byMessageID.value(messageID);
+    return e ? e->getID() : QString();
 }
 
 QString MailFolder::translateGlobalMessageID(const QString& messageID)
@@ -300,6 +311,26 @@ void MailFolder::removeEntry(IndexClass* entry)
     indexCollection.remove(entry->getID());
 }
 
+// A message composed here gets a Message-ID that other mail software
+// accepts (RFC 5322: id-left "@" id-right): the index ID without its braces
+// at this host.
+static QString composedMessageID(const QString& indexID)
+{
+    QString host;
+    for (const QChar c : QSysInfo::machineHostName())
+        if (c.isLetterOrNumber() && c.unicode() < 128)
+            host += c;
+        else if ((c == QLatin1Char('.') || c == QLatin1Char('-')) && !host.isEmpty())
+            host += c;
+    while (host.endsWith(QLatin1Char('.')) || host.endsWith(QLatin1Char('-')))
+        host.chop(1);
+    if (host.isEmpty())
+        host = QStringLiteral("localhost");
+    QString left = indexID;
+    left.remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+    return left + QLatin1Char('@') + host;
+}
+
 QString MailFolder::createMessage()
 {
     auto owned = std::make_unique<IndexClass>(this, QString());
@@ -311,7 +342,7 @@ QString MailFolder::createMessage()
     MessageDevice dev(entry);
     MessageDescriptor& d = dev.getDescriptor();
     d.indexID = id;
-    d.messageID = id;
+    d.messageID = composedMessageID(id);
     d.uid = id;
     d.status = QStringLiteral("New");
     entry->setMessageID(d.messageID);
@@ -501,4 +532,111 @@ void MailFolder::recoverInterruptedCompaction()
         for (const auto& p : pairs)
             QFile::remove(p[0]);
     }
+}
+
+// ------------------------------------------------------------ threading
+
+bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)
+{
+    IndexClass* parent = indexCollection.find(parentID);
+    if (!parent || parent == e)
+        return false;
+    // Refuse a link that would make e its own ancestor (a hostile or
+    // looping In-Reply-To / References chain).
+    QSet<const IndexClass*> seen;
+    for (const IndexClass* up = parent; up; up = indexCollection.find(up->getParentID())) {
+        if (up == e || seen.contains(up))
+            return false;
+        seen.insert(up);
+        if (up->getParentID().isEmpty())
+            break;
+    }
+    MessageDevice child(e);
+    child.loadDescriptor(false);
+    child.getDescriptor().parentIndexID = parentID;
+    child.saveDescriptor();
+
+    MessageDevice par(parent);
+    par.loadDescriptor(false);
+    MessageDescriptor& pd = par.getDescriptor();
+    if (!pd.references.contains(e->getMessageID())) {
+        pd.references.append(e->getMessageID());
+        if (!pd.relatedIndexIDList.contains(e->getID()))
+            pd.relatedIndexIDList.append(e->getID());
+        par.saveDescriptor();
+    }
+    e->setParentID(parentID);
+    saveIndex(e);
+    return true;
+}
+
+void MailFolder::reparentIndex(IndexClass* e)
+{
+    if (!e)
+        return;
+    MessageDevice dev(e);
+    dev.loadDescriptor(false);
+    const QString parent = translateLocalMessageID(dev.getDescriptor().inReplyTo);
+    if (!parent.isEmpty())
+        linkToParent(e, parent);
+}
+
+bool MailFolder::reparentByRelated(IndexClass* e)
+{
+    if (!e)
+        return false;
+    MessageDevice dev(e);
+    dev.loadDescriptor(false);
+    // Subjects never match, so the parent is the first reference that names
+    // a message of this folder (one that can be linked without a cycle).
+    for (const QString& ref : dev.getDescriptor().references) {
+        const QString id = translateLocalMessageID(ref);
+        if (!id.isEmpty() && linkToParent(e, id))
+            return true;
+    }
+    return false;
+}
+
+bool MailFolder::reparentBySubject(IndexClass*)
+{
+    return false;
+}
+
+void MailFolder::crossReferenceIndex(IndexClass* e)
+{
+    if (!e)
+        return;
+    MessageDevice dev(e);
+    dev.loadDescriptor(false);
+    MessageDescriptor& d = dev.getDescriptor();
+    bool changed = false;
+    const QStringList refs = d.references;
+    for (const QString& ref : refs) {
+        const QString g = translateGlobalMessageID(ref);
+        if (g.isEmpty() || g == e->getID())
+            continue;
+        if (!d.relatedIndexIDList.contains(g)) {
+            d.relatedIndexIDList.append(g);
+            changed = true;
+        }
+        IndexClass* other = findIndex(g);
+        if (!other || other == e)
+            continue;
+        MessageDevice od(other);
+        od.loadDescriptor(false);
+        MessageDescriptor& o = od.getDescriptor();
+        bool otherChanged = false;
+        if (!o.references.contains(e->getMessageID())) {
+            o.references.append(e->getMessageID());
+            otherChanged = true;
+        }
+        if (!o.relatedIndexIDList.contains(e->getID())) {
+            o.relatedIndexIDList.append(e->getID());
+            otherChanged = true;
+        }
+        if (otherChanged)
+            od.saveDescriptor();
+    }
+    if (changed)
+        dev.saveDescriptor();
 }

@@ -50,12 +50,17 @@ public:
     std::vector<IndexClass*> entries() const;
     /// The IDs in order.
     QStringList keys() const;
+    /// Changes whenever an entry is added or removed, or an entry's message
+    /// ID changes (lookup tables built over the entries check it).
+    quint64 generation() const { return _generation; }
+    void touch() { ++_generation; }
 
 private:
     void compactSlots();
     std::vector<std::unique_ptr<IndexClass>> _slots;  // null where removed
     QHash<QString, size_t> _index;                     // ID -> slot
     size_t _holes = 0;
+    quint64 _generation = 0;
 };
 
 /**
@@ -141,6 +146,21 @@ public:
     /// Every live folder, in order of construction.
     static const QList<MailFolder*>& folders() { return folderList; }
 
+    /// Threading. Links \a e to the message of this folder whose message
+    /// ID is \a e's In-Reply-To. A link that would make a message its own
+    /// ancestor is never made.
+    void reparentIndex(IndexClass* e);
+    /// Links \a e to the first message of this folder named in its
+    /// References; true when a parent was set.
+    bool reparentByRelated(IndexClass* e);
+    /// Subject threading is not done: always false.
+    bool reparentBySubject(IndexClass* e);
+    /// Records links between \a e and every message, in any folder, named
+    /// in its References (no parent is set).
+    void crossReferenceIndex(IndexClass* e);
+    /// Same as crossReferenceIndex().
+    void crossReferenceIndexSet(IndexClass* e) { crossReferenceIndex(e); }
+
 protected:
     virtual bool shouldExpunge() = 0;
     virtual void loadIndex() = 0;
@@ -158,6 +178,9 @@ protected:
     void recoverInterruptedCompaction();
     /// Removes an entry from the folder (and releases its cached device).
     void removeEntry(IndexClass* entry);
+    /// Links child \a e to the entry \a parentID of this folder, unless
+    /// that would close a cycle. True when linked.
+    bool linkToParent(IndexClass* e, const QString& parentID);
 
     IndexCollection indexCollection;
     unsigned int pruneIndexCount = 0;
@@ -173,4 +196,10 @@ protected:
     int messagesPlace = 0;
     int accessRights = 4;
     unsigned int unread = 0;
+
+private:
+    // Message ID -> first entry in folder order holding it; rebuilt when
+    // the collection's generation moves.
+    QHash<QString, IndexClass*> _byMessageID;
+    quint64 _byMessageIDGeneration = ~quint64(0);
 };

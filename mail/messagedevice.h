@@ -63,6 +63,28 @@ public:
     QCString rfc822Message() const;
     QCString rfc822Header() const { return rfc822Message(); }
 
+    /// Replaces the content of part \a partIndex by \a data (raw bytes,
+    /// encoded here with the part's encoding) and writes a new copy of the
+    /// message. False and no change for an index out of range or empty data.
+    bool setPartData(int partIndex, const QByteArray& data);
+    /// Removes a part and writes a new copy of the message without it.
+    bool deletePart(int partIndex);
+    /// Composes the message's RFC 822 / MIME text from its descriptor and
+    /// parts, part \a iPart taking \a data as new content (none when
+    /// \a iPart matches no part or \a data is empty), and appends it to the
+    /// messages file as the message's new copy. Save descriptor edits first:
+    /// the descriptor is reloaded. False (and nothing changed) when the
+    /// messages file cannot be read where a stored body must be copied, or
+    /// cannot be written.
+    bool saveMessage(int iPart, const QByteArray& data);
+
+    /// The plain-text view: the text/plain parts (with \a bAllTextParts
+    /// also text/plain attachments, each after a separator line).
+    QString text(bool bAllTextParts);
+    /// The HTML view: the text/html parts, or when there are none the
+    /// text/plain parts, escaped so that they display as the text they are.
+    QString html(bool bAllHTMLParts);
+
 private:
     friend class MessageFactory;
     IndexClass* _index;

@@ -9,6 +9,16 @@ QByteArray readBoundedBytes(QDataStream& s, quint32 len)
     constexpr quint32 Chunk = 1u << 20;
     QByteArray out;
     quint32 done = 0;
+    // When the stream knows how much it still holds, a length beyond that
+    // is a short read at once: no memory is spent on bytes that never come.
+    if (QIODevice* dev = s.device(); dev && !dev->isSequential()) {
+        const qint64 avail = dev->size() - dev->pos();
+        if (qint64(len) > avail) {
+            out = dev->read(qMax<qint64>(avail, 0));
+            s.setStatus(QDataStream::ReadPastEnd);
+            return out;
+        }
+    }
     while (done < len) {
         const quint32 step = qMin(Chunk, len - done);
         out.resize(qsizetype(done) + step);
