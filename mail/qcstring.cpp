@@ -1,5 +1,7 @@
 #include "qcstring.h"
 
+#include <QIODevice>
+
 namespace Orvane {
 
 QByteArray readBoundedBytes(QDataStream& s, quint32 len)
