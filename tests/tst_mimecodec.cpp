@@ -48,6 +48,7 @@ private slots:
 
     void decodeBase64_data();
     void decodeBase64();
+    void decodeBase64View();
     void encodeBase64_data();
     void encodeBase64();
     void base64RoundTrip_data();
@@ -354,6 +355,15 @@ void tst_MIMECodec::decodeBase64()
     QFETCH(QByteArray, input);
     QFETCH(QByteArray, expectedHex);
     QCOMPARE(MIMECodec::decodeBase64(input).toHex(), expectedHex);
+}
+
+// The padding check never looks before the start of the input, even when
+// the bytes there are readable (a view into a larger buffer).
+void tst_MIMECodec::decodeBase64View()
+{
+    static const char buffer[] = "==\n\n\n";
+    const QByteArray view = QByteArray::fromRawData(buffer + 1, 4);
+    QCOMPARE(MIMECodec::decodeBase64(view).toHex(), QByteArray("03ff"));
 }
 
 void tst_MIMECodec::encodeBase64_data()
