@@ -97,7 +97,7 @@ QByteArray randomBytes(qsizetype n)
 }
 
 // Prose in the shape of a mail body: words, punctuation, lines of at most
-// 72 characters, blank lines between paragraphs, about one word in twelve
+// 72 characters, blank lines between paragraphs, about one word in twenty
 // with a Latin-1 letter, an occasional '=' or tab.
 QByteArray proseText(qsizetype n)
 {
