@@ -80,12 +80,42 @@ bool nameIs(const char* name, int len, const char* lower)
     return true;
 }
 
+inline bool isSimplifySpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The bytes [b, e) with white space simplified, built in one pass (the
+// header parser calls this once per field line).
+QCString simplifiedRange(const char* b, const char* e)
+{
+    while (b < e && isSimplifySpace(*b))
+        ++b;
+    while (e > b && isSimplifySpace(e[-1]))
+        --e;
+    if (b == e)
+        return QCString("");
+    QCString out(QByteArray(e - b, Qt::Uninitialized));
+    char* d = out.data();
+    bool space = false;
+    for (; b < e; ++b) {
+        if (isSimplifySpace(*b)) {
+            space = true;
+            continue;
+        }
+        if (space) {
+            *d++ = ' ';
+            space = false;
+        }
+        *d++ = *b;
+    }
+    out.truncate(d - out.constData());
+    return out;
+}
+
 QCString fieldValue(const char* v, const char* e, bool comments)
 {
-    QCString value(v, e - v);
-    if (value.isNull())
-        value = QCString("");
-    MessageClass::stripSpaces(value);
+    QCString value = simplifiedRange(v, e);
     if (comments)
         MessageClass::stripComments(value);
     return value;
