@@ -9,6 +9,10 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QLoggingCategory>
 #include <QTest>
 #include <QTextStream>
@@ -85,6 +89,7 @@ private slots:
     void longEncodedList();
     void dates_data();
     void dates();
+    void tool();
 };
 
 // No value may crash or hang a parser, and no header form printed from it
@@ -502,6 +507,68 @@ void tst_HeaderValuesCorpus::dates()
     QCOMPARE(QByteArray(d.timezone), zone);
     QCOMPARE(QByteArray(d.toQCString()), shortForm);
     QCOMPARE(streamed(d), streamForm);
+}
+
+// The tool's header subcommand prints the decoded values of a header block.
+void tst_HeaderValuesCorpus::tool()
+{
+    const QString exe = QStringLiteral(ORVANE_TOOL);
+    if (exe.isEmpty())
+        QSKIP("tool not built");
+    const QByteArray input =
+        "From - Mon Jan  1 00:00:00 2001\r\n"
+        "Subject: =?ISO-8859-1?Q?caf=E9?= and\r\n =?utf-8?Q?a=0Ab?=\r\n"
+        "From: =?utf-8?Q?J=C3=B6rn?= <j@x>\r\n"
+        "To: a@x, \"Doe, J\" <d@y>\r\n"
+        "X-Other: ignored\r\n"
+        "Date: Fri, 25 Sep 92 14:13:02 PDT\r\n"
+        "\r\n"
+        "Subject: body text, not a header\r\n";
+    QProcess p;
+    p.start(exe, {QStringLiteral("header")});
+    QVERIFY(p.waitForStarted());
+    p.write(input);
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished());
+    QCOMPARE(p.exitCode(), 0);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QStringList lines = out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("Subject: caf\u00e9 and a\\nb"));
+    QCOMPARE(lines.value(1), QStringLiteral("From: \"J\u00f6rn\" <j@x>"));
+    QCOMPARE(lines.value(2), QStringLiteral("To: a@x"));
+    QCOMPARE(lines.value(3), QStringLiteral("To: \"Doe J\" <d@y>"));
+    QCOMPARE(lines.value(4), QStringLiteral("Date: Fri, 25 Sep 1992 14:13"));
+    QVERIFY(lines.value(5).startsWith(QLatin1String("Date (local): ")));
+    QCOMPARE(lines.value(6), QStringLiteral("Date (full): Fri, 25 Sep 1992 14:13:02 PDT"));
+    QCOMPARE(lines.size(), 8);  // and the empty string after the last LF
+
+    p.start(exe, {QStringLiteral("header"), QStringLiteral("--json")});
+    QVERIFY(p.waitForStarted());
+    p.write(input);
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished());
+    QCOMPARE(p.exitCode(), 0);
+    const QJsonArray json = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    QCOMPARE(json.size(), 4);
+    QCOMPARE(json.at(0).toObject().value(QLatin1String("text")).toString(), QStringLiteral("caf\u00e9 and a\nb"));
+    const QJsonArray to = json.at(2).toObject().value(QLatin1String("addresses")).toArray();
+    QCOMPARE(to.size(), 2);
+    QCOMPARE(to.at(1).toObject().value(QLatin1String("header")).toString(), QStringLiteral("\"Doe J\"  <d@y>"));
+    QCOMPARE(json.at(3).toObject().value(QLatin1String("date")).toObject().value(QLatin1String("full")).toString(),
+             QStringLiteral("Fri, 25 Sep 1992 14:13:02 PDT"));
+
+    // Unreadable or header-less input is an error with a message.
+    p.start(exe, {QStringLiteral("header"), QStringLiteral("/nonexistent/headers.txt")});
+    QVERIFY(p.waitForFinished());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY(p.readAllStandardError().startsWith("orvane-mail: cannot open /nonexistent/headers.txt"));
+    p.start(exe, {QStringLiteral("header")});
+    QVERIFY(p.waitForStarted());
+    p.write("just some text\n");
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY(p.readAllStandardError().contains("no header lines"));
 }
 
 QTEST_GUILESS_MAIN(tst_HeaderValuesCorpus)
