@@ -602,7 +602,7 @@ void tst_Smtp::hostile()
     if (!reply.isEmpty())
         peer.replies[stage] = reply;
     // Silent rows wait for one short time-out; the others never reach it.
-    const Run run = send(peer.address(), QByteArray("x\r\n"), 300);
+    const Run run = send(peer.address(), QByteArray("x\r\n"), 1000);
     QVERIFY(run.destroyed);
     QCOMPARE(run.finishedCount, 1);
     QCOMPARE(run.ok, ok);
@@ -729,7 +729,7 @@ void tst_Smtp::stalledText()
     // gives up after the data-block time-out instead of waiting for ever.
     ScriptedPeer peer;
     peer.stallData = true;
-    const Run run = send(peer.address(), QByteArray(32 * 1024 * 1024, 'x'), 300);
+    const Run run = send(peer.address(), QByteArray(32 * 1024 * 1024, 'x'), 1000);
     QCOMPARE(run.finishedCount, 1);
     QVERIFY(run.destroyed);
     QVERIFY(!run.ok);
