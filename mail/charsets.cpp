@@ -3,6 +3,7 @@
 #include "mimecodec.h"
 #include "orvanelog_p.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QTextCodec>
 
@@ -222,41 +223,34 @@ void decodeQ(const unsigned char* p, qsizetype n, QByteArray& out)
     out.truncate(o - out.constData());
 }
 
-// A small per-thread cache of charset name -> codec lookups (a mail folder
-// has few distinct charsets, and QTextCodec::codecForName walks every
-// registered codec). A null codec is cached too.
+// A per-thread cache of charset name -> codec lookups: a header value names
+// few distinct charsets, while QTextCodec::codecForName walks every
+// registered codec and asks ICU. Unknown names are cached too (as null).
+// The cache is emptied when it reaches CodecCacheSize entries, so hostile
+// input with endless distinct names costs bounded memory.
+constexpr int CodecCacheSize = 64;
+
 QTextCodec* lookupCodec(const char* name, qsizetype len)
 {
-    struct Entry {
-        QByteArray name;
-        QTextCodec* codec = nullptr;
-    };
-    constexpr int Slots = 8;
-    thread_local std::array<Entry, Slots> cache;
-    thread_local int next = 0;
+    thread_local QHash<QByteArray, QTextCodec*> cache;
     thread_local QTextCodec* localeCodec = nullptr;
 
-    // A change of the locale codec does not change what a name means, but a
-    // codec registered later may make a name known: drop the cache whenever
-    // the locale codec changes, which is what tests that register codecs do.
+    // Tests register codecs and then make one the locale codec; a name may
+    // then mean a codec it did not mean before, so start afresh.
     QTextCodec* lc = QTextCodec::codecForLocale();
     if (lc != localeCodec) {
         localeCodec = lc;
-        for (Entry& e : cache)
-            e = Entry();
+        cache.clear();
     }
-    for (const Entry& e : cache)
-        if (!e.name.isNull() && e.name.size() == len && std::memcmp(e.name.constData(), name, len) == 0)
-            return e.codec;
+    const auto hit = cache.constFind(QByteArray::fromRawData(name, len));
+    if (hit != cache.constEnd())
+        return hit.value();
     QTextCodec* codec = nullptr;
     if (len > 0 && len <= MaxCharsetName)
         codec = QTextCodec::codecForName(QByteArray(name, len));
-    Entry& e = cache[next];
-    next = (next + 1) % Slots;
-    e.name = QByteArray(name, len);
-    if (e.name.isNull())
-        e.name = QByteArray("");
-    e.codec = codec;
+    if (cache.size() >= CodecCacheSize)
+        cache.clear();
+    cache.insert(QByteArray(name, len), codec);
     return codec;
 }
 
