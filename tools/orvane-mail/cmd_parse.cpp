@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 
 namespace {
 
@@ -128,6 +129,10 @@ int runParse(QStringList args)
             files << a;
         }
     }
+
+    // A summary over many files would drown in per-message diagnostics.
+    if (summary)
+        QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
 
     int failures = 0;
     qint64 messages = 0, parts = 0, bytes = 0, nanos = 0;
