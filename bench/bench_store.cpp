@@ -7,7 +7,9 @@
 //   compact      compaction after half of the entries were removed vs cp of
 //                the bytes that survive;
 //   delete_list  deleting 1,000 messages through the list form (one
-//                compaction) next to one bare compaction of the same folder.
+//                compaction) next to one bare compaction of the same folder;
+//   thread_chain a reply chain stored and threaded message by message, at
+//                two sizes (per-message cost must not grow with the folder).
 // N comes from ORVANE_BENCH_STORE_MESSAGES (default 100000). The folder lives
 // in a temporary directory (ORVANE_BENCH_DIR, else TMPDIR, else /tmp) that is
 // removed at the end.
@@ -82,7 +84,7 @@ void line(const char* peer, const char* task, double bytes, double msgs, double 
     if (bytes > 0)
         std::printf(" mb_per_s=%.1f", bytes / 1e6 / secs);
     if (msgs > 0)
-        std::printf(" msgs_per_s=%.0f", msgs / secs);
+        std::printf(msgs / secs < 10 ? " msgs_per_s=%.2f" : " msgs_per_s=%.0f", msgs / secs);
     std::printf(" seconds=%.3f cpu_s=%.3f%s%s\n", secs, lastCpu, extra.isEmpty() ? "" : " ", extra.constData());
     std::fflush(stdout);
 }
@@ -144,6 +146,34 @@ void dropFromCache(const QString& path)
 
 } // namespace
 
+// Threading a reply chain as it arrives: every message answers the one
+// before it and is linked to its parent right after it is stored. Returns
+// the seconds for \a count messages.
+double threadChain(const QString& dir, int count)
+{
+    QDir().mkpath(dir);
+    double secs = 0;
+    {
+        LocalMailFolder folder(dir);
+        Timer t;
+        t.start();
+        for (int i = 0; i < count; ++i) {
+            const QByteArray id = "<m" + QByteArray::number(i) + "@bench.example>";
+            QByteArray text = "From: a@bench.example\r\nSubject: chain\r\nMessage-ID: " + id + "\r\n";
+            if (i > 0)
+                text += "In-Reply-To: <m" + QByteArray::number(i - 1) + "@bench.example>\r\n";
+            text += "\r\nreply " + QByteArray::number(i) + "\r\n";
+            const QString entryID = folder.createMessage(QCString(text), QCString(id), QDateTime::currentDateTime(),
+                                                         QString(), nullptr, false, 0);
+            if (IndexClass* e = folder.indexIDict()->find(entryID))
+                folder.reparentIndex(e);
+        }
+        secs = seconds(t);
+    }
+    QDir(dir).removeRecursively();
+    return secs;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -180,6 +210,20 @@ int main(int argc, char** argv)
     double textBytes = 0;
     for (int i = 0; i < n; ++i)
         textBytes += double(corpus[size_t(i) % corpus.size()].size());
+
+    // ---------------------------------------------------------- thread_chain
+    // The same work per message at two folder sizes: a per-message cost that
+    // grows with the folder shows as scaling well above 1.
+    {
+        const int small = std::max(500, n / 64), large = 4 * small;
+        const double a = threadChain(work + QLatin1String("/chain"), small);
+        const double cpuA = lastCpu;
+        const double b = threadChain(work + QLatin1String("/chain"), large);
+        line("orvane", "thread_chain", 0, large, b,
+             kv("per_msg_scaling_4x", (b / large) / (a / small)) + ' '
+                 + kv("cpu_per_msg_scaling_4x", (lastCpu / large) / (std::max(cpuA, 1e-6) / small)) + ' '
+                 + QByteArray("messages=") + QByteArray::number(small) + "," + QByteArray::number(large));
+    }
 
     // ---------------------------------------------------------------- import
     // The limit: the same bytes appended to one file with stdio.
