@@ -219,10 +219,11 @@ int runList(QStringList args)
 
 int runShow(QStringList args)
 {
+    const bool html = tool::takeFlag(args, QStringLiteral("--html"));
     if (tool::rejectUnknownOptions(args))
         return tool::ExitUsage;
     if (args.size() != 2) {
-        tool::error(QStringLiteral("usage: show FOLDER ID"));
+        tool::error(QStringLiteral("usage: show FOLDER ID [--html]"));
         return tool::ExitUsage;
     }
     auto folder = openFolder(args[0]);
@@ -241,7 +242,12 @@ int runShow(QStringList args)
     tool::writeLine(QStringLiteral("Subject: ") + d.subject);
     tool::writeLine(QStringLiteral("Date: ") + d.sentDate);
     tool::writeLine(QString());
-    const int n = dev.messageText();
+    // The text view (or with --html the HTML view); a message whose only
+    // body is HTML shows that body in the text view too.
+    const QString view = html ? dev.html(false) : dev.text(false);
+    const int n = view.isEmpty() ? dev.messageText() : -1;
+    if (!view.isEmpty())
+        tool::writeLine(view);
     if (n >= 0) {
         bool ok = false;
         const QByteArray body = partContent(dev, n, &ok);
@@ -494,8 +500,8 @@ const Command::Registrar importCmd({QStringLiteral("import"), QStringLiteral("im
     runImport});
 const Command::Registrar listCmd({QStringLiteral("list"), QStringLiteral("list FOLDER [--json]"),
     QStringLiteral("Lists the messages of FOLDER: ID, date, sender, subject, read state, size."), runList});
-const Command::Registrar showCmd({QStringLiteral("show"), QStringLiteral("show FOLDER ID"),
-    QStringLiteral("Shows a message's main headers and its text."), runShow});
+const Command::Registrar showCmd({QStringLiteral("show"), QStringLiteral("show FOLDER ID [--html]"),
+    QStringLiteral("Shows a message's main headers and its text (with --html its HTML view)."), runShow});
 const Command::Registrar partsCmd({QStringLiteral("parts"), QStringLiteral("parts FOLDER ID"),
     QStringLiteral("Lists a message's parts: index, type, media type, encoding, charset, name, offset, length."), runParts});
 const Command::Registrar extractCmd({QStringLiteral("extract"), QStringLiteral("extract FOLDER ID N [-o OUT]"),
