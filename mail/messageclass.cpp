@@ -54,6 +54,13 @@ const char* findBytes(const char* from, const char* to, const QByteArray& needle
         memmem(from, size_t(to - from), needle.constData(), size_t(needle.size())));
 }
 
+// A string over a literal: no copy, no allocation until it is modified.
+template<size_t N>
+QCString literal(const char (&s)[N])
+{
+    return QCString(QByteArray::fromRawData(s, qsizetype(N - 1)));
+}
+
 // Lower-cases ASCII letters only.
 QCString lowerAscii(const char* p, qsizetype n)
 {
@@ -177,7 +184,7 @@ void collectFields(const QCString& header, RawFields& out)
 
 QCString normaliseStatus(const QCString& status)
 {
-    return (status == "O" || status == "R") ? QCString("Read") : QCString("New");
+    return (status == "O" || status == "R") ? literal("Read") : literal("New");
 }
 
 QCString normalisePriority(const QCString& priority)
@@ -362,14 +369,14 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
         bodyStart = scanHeader(base + regionStart, base + regionEnd, &header);
     }
 
-    QCString type = digest ? QCString("message/rfc822") : QCString("text/plain");
-    QCString encoding("8bit");
-    QCString cid("unknown");
-    QCString disposition("");
-    QCString charset("us-ascii");
-    QCString boundary("");
-    QCString protocol("");
-    QCString name("attachment.dat");
+    QCString type = digest ? literal("message/rfc822") : literal("text/plain");
+    QCString encoding = literal("8bit");
+    QCString cid = literal("unknown");
+    QCString disposition = literal("");
+    QCString charset = literal("us-ascii");
+    QCString boundary = literal("");
+    QCString protocol = literal("");
+    QCString name = literal("attachment.dat");
 
     forEachField(header, [&](const char* n, int len, const char* v, const char* e) {
         if (nameIs(n, len, "content-type"))
@@ -385,7 +392,7 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
     // 2. Media type and parameters.
     QList<QCString> tokens;
     split(tokens, ';', type);
-    type = tokens.isEmpty() ? QCString("text/plain") : tokens.first();
+    type = tokens.isEmpty() ? literal("text/plain") : tokens.first();
     for (const QCString& token : std::as_const(tokens)) {
         const QCString compare = lowerAscii(token.constData(), std::min<qsizetype>(token.size(), 9));
         if (compare.startsWith("charset=")) {
@@ -428,7 +435,9 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
         const char* found = findBytes(base + searchFrom,
                                       base + std::min(text.size(), regionEnd + dlen - 1), delimiter);
         qsizetype begin = found && found - base < regionEnd ? found - base : -1;
-        while (begin != -1) {
+        // Never more spans than parts may still be recorded.
+        const size_t budget = size_t(MaxParts) - std::min(partList.size(), size_t(MaxParts));
+        while (begin != -1 && parts.size() < budget) {
             const qsizetype endSearchTo = std::min(text.size(), lastEnd + dlen);
             const char* next = begin + dlen <= endSearchTo
                 ? findBytes(base + begin + dlen, base + endSearchTo, delimiter) : nullptr;
@@ -461,40 +470,42 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
     stripSpaces(type);
     const QCString lowerDisposition = lowerAscii(disposition.constData(), disposition.size());
     const bool unnamed = name.isEmpty() || name == "attachment.dat";
-    QCString partType("unknown");
+    QCString partType = literal("unknown");
     if (digest) {
         if (type == "message/rfc822")
-            partType = "digest";
+            partType = literal("digest");
     } else if (related) {
-        partType = "related";
+        partType = literal("related");
     } else if (contains(lowerDisposition, "attachment") || contains(type, "octet-stream")
                || (contains(lowerDisposition, "inline") && !contains(type, "text/"))) {
-        partType = "attachment";
+        partType = literal("attachment");
     } else if (contains(type, "text/")) {
         if (contains(type, "text/plain")) {
-            partType = "text";
-            type = "text/plain";
+            partType = literal("text");
+            type = literal("text/plain");
         } else if (contains(type, "text/html")) {
-            partType = "text";
-            type = "text/html";
+            partType = literal("text");
+            type = literal("text/html");
         } else if (contains(type, "calendar")) {
-            partType = "attachment";
+            partType = literal("attachment");
             if (unnamed)
-                name = "calendar.ics";
+                name = literal("calendar.ics");
         } else if (contains(type, "card")) {
-            partType = "attachment";
+            partType = literal("attachment");
             if (unnamed)
-                name = "card.vcf";
+                name = literal("card.vcf");
         } else {
-            partType = "text";
+            partType = literal("text");
         }
     } else {
-        partType = "attachment";
+        partType = literal("attachment");
         if ((contains(type, "application/pgp-signature")
              || (contains(type, "multipart/signed") && contains(protocol, "application/pgp-signature")))
             && unnamed)
-            name = "signature.pgp";
+            name = literal("signature.pgp");
     }
+    if (partList.size() >= size_t(MaxParts))
+        return;
     if (partType == "unknown") {
         orvaneDebug("MessageClass error: unknown part.");
         return;

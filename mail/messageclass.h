@@ -27,7 +27,7 @@ class HeaderClass;
  *
  * Parsing never fails: any byte sequence gives a record, in time and memory
  * proportional to its size. Containers nested deeper than MaxNestingDepth
- * are taken as leaves.
+ * are taken as leaves; at most MaxParts leaves are recorded.
  */
 class ORVANEMAIL_EXPORT MessageClass
 {
@@ -37,6 +37,10 @@ public:
     /// hostile message cannot exhaust the stack or make the walk rescan the
     /// text once per level without bound.
     static constexpr int MaxNestingDepth = 256;
+    /// Leaf parts recorded for one message. A part record takes a few
+    /// hundred bytes while a hostile text can delimit a part every four
+    /// bytes; parts beyond this many are not recorded, which bounds memory.
+    static constexpr int MaxParts = 100000;
 
     /// Parses a whole raw message. Zero bytes and bytes from 0x80 up are
     /// ordinary bytes. An empty text gives empty fields and no parts.

@@ -82,6 +82,13 @@ private:
     const char* m_end;
 };
 
+// A string over a literal: no copy, no allocation until it is modified.
+template<size_t N>
+QCString literal(const char (&s)[N])
+{
+    return QCString(QByteArray::fromRawData(s, qsizetype(N - 1)));
+}
+
 // The name is stored in base64 together with its terminating NUL.
 QCString decodeName(const QCString& word)
 {
@@ -91,15 +98,16 @@ QCString decodeName(const QCString& word)
 } // namespace
 
 MimePart::MimePart()
-    : mimetype("text/plain"), name(""), cid(""), encoding("8bit"), charset("us-ascii"),
-      type("attachment"), embeddedPath(""), offset(0), length(0), version("1")
+    : mimetype(literal("text/plain")), name(literal("")), cid(literal("")),
+      encoding(literal("8bit")), charset(literal("us-ascii")), type(literal("attachment")),
+      embeddedPath(literal("")), offset(0), length(0), version(literal("1"))
 {
 }
 
 MimePart::MimePart(const MimePart& other)
     : mimetype(other.mimetype), name(other.name), cid(other.cid), encoding(other.encoding),
       charset(other.charset), type(other.type), embeddedPath(other.embeddedPath),
-      offset(other.offset), length(other.length), version("1")
+      offset(other.offset), length(other.length), version(literal("1"))
 {
 }
 

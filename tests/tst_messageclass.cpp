@@ -34,6 +34,7 @@ private slots:
     void manyParts();
     void hugeHeaders_data();
     void hugeHeaders();
+    void partLimit();
     void randomBytesStayInside();
 };
 
@@ -549,6 +550,19 @@ void tst_MessageClass::hugeHeaders()
     QCOMPARE(int(m.partList.size()), 1);
     QCOMPARE(raw.mid(m.partList[0]->offset, m.partList[0]->length), QByteArray("body\n"));
     qDebug("%lld ms", t.elapsed());
+}
+
+void tst_MessageClass::partLimit()
+{
+    // A part every four bytes: the record count stops at the limit.
+    QByteArray text = "Content-Type: multipart/mixed; boundary=b\n\n";
+    for (int i = 0; i < MessageClass::MaxParts + 5000; ++i)
+        text += "--b\n";
+    text += "--b--\n";
+    const MessageClass m{ QCString(text) };
+    QCOMPARE(int(m.partList.size()), MessageClass::MaxParts);
+    for (const auto& p : m.partList)
+        QCOMPARE(p->length, 0);
 }
 
 void tst_MessageClass::randomBytesStayInside()
