@@ -91,7 +91,11 @@ int runCompose(QStringList args)
         const QByteArray data = tool::readAll(file, &ok);
         if (!ok)
             return tool::ExitFailure;
-        QByteArray mimetype = mimes.mimeTypeForFileNameAndData(file, data).name().toLatin1();
+        // By name and content; an empty file by its name alone (its content
+        // says only "empty").
+        const QMimeType type = data.isEmpty() ? mimes.mimeTypeForFile(file, QMimeDatabase::MatchExtension)
+                                              : mimes.mimeTypeForFileNameAndData(file, data);
+        QByteArray mimetype = type.name().toLatin1();
         if (mimetype.isEmpty())
             mimetype = "application/octet-stream";
         parts.push_back({"attachment", mimetype, "base64", QByteArray(),
