@@ -96,7 +96,9 @@ int runCompose(QStringList args)
         const QMimeType type = data.isEmpty() ? mimes.mimeTypeForFile(file, QMimeDatabase::MatchExtension)
                                               : mimes.mimeTypeForFileNameAndData(file, data);
         QByteArray mimetype = type.name().toLatin1();
-        if (mimetype.isEmpty())
+        // message/* and multipart/* bodies may not be base64 (RFC 2046): a
+        // file that looks like one travels as plain data.
+        if (mimetype.isEmpty() || mimetype.startsWith("message/") || mimetype.startsWith("multipart/"))
             mimetype = "application/octet-stream";
         parts.push_back({"attachment", mimetype, "base64", QByteArray(),
                          QFileInfo(file).fileName().toUtf8(), data});
