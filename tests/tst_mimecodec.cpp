@@ -405,7 +405,7 @@ void tst_MIMECodec::base64RoundTrip_data()
 {
     QTest::addColumn<QByteArray>("input");
     QRandomGenerator rng(57);
-    for (int size : {1, 2, 3, 4, 56, 57, 58, 59, 113, 114, 115, 1000, 65537}) {
+    for (int size : {1, 2, 3, 4, 5, 6, 7, 8, 9, 56, 57, 58, 59, 60, 62, 63, 64, 113, 114, 115, 171, 172, 1000, 65537}) {
         QByteArray b(size, Qt::Uninitialized);
         for (char& c : b)
             c = char(rng.bounded(256));
