@@ -257,6 +257,8 @@ private slots:
     void ownParser();
     void python_data();
     void python();
+    void gmime_data();
+    void gmime();
 
 private:
     void addCaseRows();
@@ -270,6 +272,8 @@ private:
     std::map<QString, std::vector<MimePart>> storedParts;  // offsets relative to the text
     QJsonObject python_;
     bool havePython = false;
+    QJsonObject gmime_;
+    bool haveGMime = false;
 };
 
 void tst_ComposeInterop::initTestCase()
@@ -354,6 +358,20 @@ void tst_ComposeInterop::initTestCase()
         paths << file;
     }
 
+#ifdef ORVANE_GMIME_CHECK
+    haveGMime = QFileInfo::exists(QStringLiteral(ORVANE_GMIME_CHECK));
+    if (haveGMime) {
+        QProcess gm;
+        gm.start(QStringLiteral(ORVANE_GMIME_CHECK), paths);
+        QVERIFY(gm.waitForFinished(120000));
+        QVERIFY2(gm.exitStatus() == QProcess::NormalExit && gm.exitCode() == 0,
+                 gm.readAllStandardError().constData());
+        QJsonParseError err;
+        const QJsonDocument doc = QJsonDocument::fromJson(gm.readAllStandardOutput(), &err);
+        QVERIFY2(err.error == QJsonParseError::NoError, qPrintable(err.errorString()));
+        gmime_ = doc.object();
+    }
+#endif
     havePython = QFileInfo::exists(QLatin1String(Python));
     if (!havePython)
         return;
@@ -544,6 +562,57 @@ void tst_ComposeInterop::python()
         for (const QJsonValue& v : r.value(QLatin1String("defects")).toArray())
             defects << v.toString();
         QCOMPARE(defects, QStringList());
+    }
+}
+
+void tst_ComposeInterop::gmime_data() { addCaseRows(); }
+
+void tst_ComposeInterop::gmime()
+{
+    if (!haveGMime)
+        QSKIP("the GMime reader is not built");
+    QFETCH(int, caseIndex);
+    const Case& c = all[size_t(caseIndex)];
+    const QJsonObject r = gmime_.value(files[c.tag]).toObject();
+    QVERIFY2(!r.isEmpty() && !r.contains(QLatin1String("error")), "no result from the GMime helper");
+    QCOMPARE(r.value(QLatin1String("subject")).toString(), c.subject);
+    QCOMPARE(r.value(QLatin1String("message_id")).toString(), messageIDs[c.tag]);
+    auto checkAddresses = [&](const char* field, const QList<Person>& people) {
+        QJsonArray got;
+        for (const QJsonValue& v : r.value(QLatin1String(field)).toArray())
+            if (!v.toArray()[1].toString().isEmpty())
+                got.append(v);
+        QCOMPARE(got.size(), people.size());
+        for (int i = 0; i < people.size(); ++i) {
+            QCOMPARE(got[i].toArray()[1].toString(), people[i].addr);
+            QCOMPARE(got[i].toArray()[0].toString(), people[i].headerName());
+        }
+    };
+    checkAddresses("from", {c.from});
+    if (QTest::currentTestFailed())
+        return;
+    checkAddresses("to", c.to);
+    if (QTest::currentTestFailed())
+        return;
+    checkAddresses("cc", c.cc);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(r.value(QLatin1String("content_type")).toString(),
+             c.parts.size() > 1 ? QStringLiteral("multipart/related") : QString::fromLatin1(c.parts[0].mimetype));
+    const QJsonArray parts = r.value(QLatin1String("parts")).toArray();
+    QCOMPARE(parts.size(), qsizetype(c.parts.size()));
+    for (size_t i = 0; i < c.parts.size(); ++i) {
+        const PartSpec& spec = c.parts[i];
+        const QJsonObject p = parts[qsizetype(i)].toObject();
+        const QByteArray want = expectedContent(c, i, footer);
+        QCOMPARE(p.value(QLatin1String("content_type")).toString(), QString::fromLatin1(spec.mimetype));
+        QCOMPARE(p.value(QLatin1String("size")).toInt(), want.size());
+        QCOMPARE(p.value(QLatin1String("sha256")).toString().toLatin1(), sha256(want));
+        if (spec.type == "attachment" && c.parts.size() > 1)
+            QCOMPARE(p.value(QLatin1String("filename")).toString(),
+                     QString::fromUtf8(spec.name.isEmpty() ? u8("attachment.dat") : spec.name));
+        if (spec.type == "text" && !spec.charset.isEmpty())
+            QCOMPARE(p.value(QLatin1String("charset")).toString(), QString::fromLatin1(spec.charset));
     }
 }
 
