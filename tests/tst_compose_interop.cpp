@@ -70,7 +70,14 @@ struct Case {
     QString subject;
     QString inReplyTo;
     QStringList references;
-    std::vector<PartSpec> parts;
+    std::vector<PartSpec> parts;  // as the message ends up
+    // A part added at doomedAt, filled, then deleted again.
+    int doomedAt = -1;
+    PartSpec doomed;
+    // Part 0 is set twice: first to this, then to its final content.
+    QByteArray firstDraft;
+    // Part 0's final content quotes the message's own boundary lines.
+    bool quoteBoundary = false;
 };
 
 // Deterministic binary content: zero bytes, 0xFF runs, every byte value,
@@ -211,6 +218,21 @@ std::vector<Case> cases()
         c.parts.push_back({"attachment", "text/plain", "base64", "", "say hi; now (1).txt", "hi\n"});
         out.push_back(c);
     }
+    {
+        Case c;
+        c.tag = QStringLiteral("edited: part replaced, part deleted, boundary quoted");
+        c.from = {QStringLiteral("Editor"), QStringLiteral("ed@example.com")};
+        c.to = {{QStringLiteral("Reader"), QStringLiteral("reader@example.com")}};
+        c.subject = QStringLiteral("Edited draft");
+        c.firstDraft = "first draft, replaced later\n";
+        // 8bit, so the quoted boundary lines stand in the body as they are.
+        c.parts.push_back({"text", "text/plain", "8bit", "utf-8", "", "final text\n"});
+        c.parts.push_back({"attachment", "application/octet-stream", "base64", "", "kept.bin", binary(777, 8)});
+        c.doomedAt = 1;
+        c.doomed = {"attachment", "application/zip", "base64", "", "dropped.zip", binary(5000, 9)};
+        c.quoteBoundary = true;
+        out.push_back(c);
+    }
     return out;
 }
 
@@ -308,7 +330,7 @@ void tst_ComposeInterop::initTestCase()
     LocalMailFolder folder(folderPath);
     QStringList paths;
     int n = 0;
-    for (const Case& c : all) {
+    for (Case& c : all) {
         const QString id = folder.createMessage();
         QVERIFY(!id.isEmpty());
         IndexClass* e = folder.indexIDict()->find(id);
@@ -325,7 +347,10 @@ void tst_ComposeInterop::initTestCase()
         d.inReplyTo = c.inReplyTo;
         d.references = c.references;
         dev.saveDescriptor();
-        for (const PartSpec& spec : c.parts) {
+        std::vector<PartSpec> composed = c.parts;
+        if (c.doomedAt >= 0)
+            composed.insert(composed.begin() + c.doomedAt, c.doomed);
+        for (const PartSpec& spec : composed) {
             const int i = dev.createPart();
             MimePart* p = dev[i];
             QVERIFY(p);
@@ -335,8 +360,21 @@ void tst_ComposeInterop::initTestCase()
             p->charset = spec.charset;
             p->name = spec.name;
         }
-        for (size_t i = 0; i < c.parts.size(); ++i)
-            QVERIFY2(dev.setPartData(int(i), c.parts[i].data), qPrintable(c.tag));
+        if (!c.firstDraft.isEmpty())
+            QVERIFY(dev.setPartData(0, c.firstDraft));
+        for (size_t i = 0; i < composed.size(); ++i)
+            QVERIFY2(dev.setPartData(int(i), composed[i].data), qPrintable(c.tag));
+        if (c.doomedAt >= 0)
+            QVERIFY(dev.deletePart(c.doomedAt));
+        if (c.quoteBoundary) {
+            const QRegularExpressionMatch b =
+                QRegularExpression(QStringLiteral("boundary=\"([^\"]+)\"")).match(QString::fromLatin1(dev.rfc822Message()));
+            QVERIFY(b.hasMatch());
+            const QByteArray old = b.captured(1).toLatin1();
+            c.parts[0].data += "\n--" + old + "\nContent-Type: text/plain\n\nnot a part\n--" + old + "--\n";
+            QVERIFY(dev.setPartData(0, c.parts[0].data));
+            QVERIFY(!QString::fromLatin1(dev.rfc822Message()).contains(QLatin1String("boundary=\"") + b.captured(1) + QLatin1Char('"')));
+        }
         const QCString text = dev.rfc822Message();
         QVERIFY(!text.isEmpty());
         texts[c.tag] = text;
