@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include <ktconfig.h>
 #include <orvaneversion.h>
 
 #include <QCoreApplication>
@@ -127,6 +128,9 @@ int main(int argc, char** argv)
     // when asking through QT_LOGGING_RULES.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
+    // The footer lookup of the quoted-printable encoder reads the settings
+    // key and default file that follow from the application's directories.
+    KTConfig::init(&app);
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {
         usage(stderr);
