@@ -215,7 +215,7 @@ int main(int argc, char** argv)
     // The same work per message at two folder sizes: a per-message cost that
     // grows with the folder shows as scaling well above 1.
     {
-        const int small = std::max(500, n / 64), large = 4 * small;
+        const int small = std::max(500, n / 100), large = 4 * small;
         const double a = threadChain(work + QLatin1String("/chain"), small);
         const double cpuA = lastCpu;
         const double b = threadChain(work + QLatin1String("/chain"), large);
