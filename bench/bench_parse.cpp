@@ -231,8 +231,20 @@ int main(int argc, char** argv)
     g_object_unref(null);
 
     for (int mb : { 1, 10, 100 }) {
-        const QByteArray task = "scale-" + QByteArray::number(mb) + "MB";
-        scale(task.constData(), multipartOf(qint64(mb) * 1000 * 1000));
+        const qint64 bytes = qint64(mb) * 1000 * 1000;
+        const QByteArray suffix = "-" + QByteArray::number(mb) + "MB";
+        scale(("scale" + suffix).constData(), multipartOf(bytes));
+        // Small parts, one after another (more than MaxParts at 100 MB).
+        QByteArray parts = "Content-Type: multipart/mixed; boundary=p\n\n";
+        for (int i = 0; parts.size() < bytes; ++i)
+            parts += "--p\nContent-Type: text/plain\n\npart " + QByteArray::number(i) + "\n";
+        scale(("small-parts" + suffix).constData(), parts + "--p--\n");
+        // A header of short lines.
+        QByteArray lines;
+        lines.reserve(bytes + 16);
+        while (lines.size() < bytes)
+            lines += "Received: by x\n";
+        scale(("header-lines" + suffix).constData(), lines + "\nbody\n");
     }
     {
         QByteArray t = "Content-Type: multipart/mixed; boundary=p\n\n";
