@@ -299,6 +299,10 @@ void tst_MessageClass::parts_data()
     QTest::newRow("boundary never found") << QByteArray("Content-Type: multipart/mixed; boundary=q\n\nno parts\n")
                                           << "attachment multipart/mixed 8bit us-ascii unknown attachment.dat 43 9"
                                           << QStringList{ QStringLiteral("no parts\n") };
+    QTest::newRow("signed container taken as a leaf")
+        << QByteArray("Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=q\n\nno parts\n")
+        << "attachment multipart/signed 8bit us-ascii unknown signature.pgp 82 9"
+        << QStringList{ QStringLiteral("no parts\n") };
     QTest::newRow("signed") << QByteArray(
         "Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=s\n\n"
         "--s\n\nbody\n--s\nContent-Type: application/pgp-signature\n\nSIG\n--s--\n")
