@@ -61,7 +61,10 @@ void tst_ToolCompose::initTestCase()
     const QByteArray footerBody = "-- \nfooter line\n";
     const QString footerFile = file(QStringLiteral("footer.txt"), footerBody);
     QSettings s(QSettings::UserScope, QStringLiteral("Norvatec"), QStringLiteral("Tovik"));
+    // The key without and with the application's key base (the tool
+    // initialises its application directories, which sets that base).
     s.setValue(QStringLiteral("/email/footerText"), footerFile);
+    s.setValue(QStringLiteral("Orvane//email/footerText"), footerFile);
     s.sync();
     QCOMPARE(s.status(), QSettings::NoError);
     m_footer = "\n" + footerBody;
