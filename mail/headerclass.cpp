@@ -96,6 +96,10 @@ void HeaderClass::parse(const char* text, qsizetype size)
     if (!f.to.isNull())
         To = AddressListClass(f.to);
 
+    // A comment after the id leaves a blank behind; without trimming it the
+    // closing '>' would stay and the id would never match a reference.
+    if (!Message_ID.isEmpty())
+        Message_ID = Message_ID.trimmed();
     MessageClass::stripParanthesis(Message_ID);
     QList<QCString> replyIds;
     if (!f.inReplyTo.isEmpty()) {

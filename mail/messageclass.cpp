@@ -308,6 +308,10 @@ void MessageClass::parseHeader(const QCString& header)
     if (!f.to.isNull())
         To = AddressListClass(f.to);
 
+    // A comment after the id leaves a blank behind; without trimming it the
+    // closing '>' would stay and the id would never match a reference.
+    if (!Message_ID.isEmpty())
+        Message_ID = Message_ID.trimmed();
     stripParanthesis(Message_ID);
     if (!f.inReplyTo.isEmpty()) {
         QList<QCString> ids;

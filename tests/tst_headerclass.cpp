@@ -91,6 +91,7 @@ void tst_HeaderClass::fields_data()
     QTest::newRow("continuation simplified") << QByteArray("Subject: a   b\r\n \t c  \r\n\r\n") << "Subject" << "a b c";
     QTest::newRow("no space after colon") << QByteArray("Subject:Hello\n") << "Subject" << "Hello";
     QTest::newRow("subject keeps parentheses") << QByteArray("Subject: (fwd) x\n") << "Subject" << "(fwd) x";
+    QTest::newRow("message-id with comment") << QByteArray("Message-ID: <m@x> (added)\n") << "Message_ID" << "m@x";
     QTest::newRow("status R") << QByteArray("Status: R\n") << "Status" << "Read";
     QTest::newRow("x-priority") << QByteArray("X-Priority: 2 (High)\n") << "Priority" << "High";
     QTest::newRow("sender") << QByteArray("Sender: s@x\n") << "From" << "<s@x>";

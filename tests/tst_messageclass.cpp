@@ -155,7 +155,7 @@ void tst_MessageClass::headerFields_data()
     QTest::newRow("priority beats x-priority") << QByteArray("X-Priority: 1\nPriority: low\n") << "Priority" << "Low";
     QTest::newRow("msmail word") << QByteArray("X-MSMail-Priority: High\n") << "Priority" << "High";
     QTest::newRow("message-id") << QByteArray("Message-ID: <id1@x>\n") << "Message_ID" << "id1@x";
-    QTest::newRow("message-id comment") << QByteArray("Message-Id: <id1@x> (c)\n") << "Message_ID" << "id1@x> ";
+    QTest::newRow("message-id comment") << QByteArray("Message-Id: <id1@x> (c)\n") << "Message_ID" << "id1@x";
     QTest::newRow("in-reply-to first") << QByteArray("In-Reply-To: <id1> <id2>\n") << "In_Reply_To" << "id1";
     QTest::newRow("in-reply-to bare") << QByteArray("In-Reply-To: id1\n") << "In_Reply_To" << "";
     QTest::newRow("references minus reply")
