@@ -1,8 +1,8 @@
 // libFuzzer target: RFC 2047 decoding of a raw header value.
 //
 // Invariants checked: no crash or sanitizer report, the result of a text
-// without "=?" is that text read as Latin-1, and decoding never yields more
-// characters than the input has bytes (nothing is read past a word's end).
+// without "=?" is that text read as Latin-1, and the result stays within a
+// small multiple of the input (nothing is read past a word's end).
 
 #include <charsets.h>
 #include <mimecodec.h>
@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (!raw.left(n).contains("=?") && text != QString::fromLatin1(raw.constData(), n))
         std::abort();
-    // Every encoded word is at least "=?" "?=" longer than what it yields in
-    // single-byte charsets; multi-byte ones yield fewer characters still.
-    if (text.size() > n)
+    // Most charsets give at most one UTF-16 unit per byte; TSCII gives up to
+    // four for one byte (Tamil ligatures).
+    if (text.size() > 4 * n)
         std::abort();
     CharSets::isRFC822(raw);
     return 0;
