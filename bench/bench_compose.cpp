@@ -231,7 +231,11 @@ Generated generate(int m, quint32 seed)
     return g;
 }
 
-void benchThread(int m)
+struct PerMessage {
+    double wall = 0, cpu = 0;
+};
+
+PerMessage benchThread(int m)
 {
     QTemporaryDir dir(workBase() + QStringLiteral("/orvane-bench-thread-XXXXXX"));
     const Generated g = generate(m, quint32(m));
@@ -269,6 +273,7 @@ void benchThread(int m)
     line("orvane", QByteArray("thread_" + label).constData(), 0, m, t, check);
     if (linked != g.replies + g.orphans)
         std::fprintf(stderr, "bench_compose: %d messages linked, %d expected\n", linked, g.replies + g.orphans);
+    return {t.seconds() / m, t.cpu() / m};
 }
 
 } // namespace
@@ -286,7 +291,10 @@ int main(int argc, char** argv)
     const int n = envInt("ORVANE_BENCH_COMPOSE_MESSAGES", 10000, 10);
     const int m = envInt("ORVANE_BENCH_THREAD_MESSAGES", 100000, 100);
     benchCompose(n);
-    benchThread(m / 10);
-    benchThread(m);
+    const PerMessage small = benchThread(m / 10);
+    const PerMessage large = benchThread(m);
+    // Time per message at M over time per message at M/10: 1 is linear.
+    std::printf("peer=orvane task=thread_growth_%dx_messages per_msg_time_ratio_wall=%.2f per_msg_time_ratio_cpu=%.2f\n",
+                10, large.wall / small.wall, large.cpu / std::max(small.cpu, 1e-9));
     return 0;
 }
