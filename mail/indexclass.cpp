@@ -34,11 +34,23 @@ IndexClass::~IndexClass()
     MessageFactory::entryDestroyed(this);
 }
 
+bool IndexClass::inCollection() const
+{
+    return _parent && _parent->indexIDict()->find(_id) == this;
+}
+
 void IndexClass::setMessageID(const QString& id)
 {
     _messageID = id;
-    if (_parent)
-        _parent->indexIDict()->touch();  // message-ID lookups must see it
+    if (inCollection())
+        _parent->indexIDict()->touch();  // the folder's lookups must see it
+}
+
+void IndexClass::setParentID(const QString& id)
+{
+    _parentID = id;
+    if (inCollection())
+        _parent->indexIDict()->touch();
 }
 
 MimePart* IndexClass::getPartAt(int i) const

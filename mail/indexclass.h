@@ -36,7 +36,7 @@ public:
     QString getID() const { return _id; }
     void setID(const QString& id) { _id = id; }
     QString getParentID() const { return _parentID; }
-    void setParentID(const QString& id) { _parentID = id; }
+    void setParentID(const QString& id);
     QString getMessageID() const { return _messageID; }
     void setMessageID(const QString& id);
     MailFolder* getParentFolder() const { return _parent; }
@@ -92,6 +92,8 @@ public:
     friend ORVANEMAIL_EXPORT QDataStream& operator>>(QDataStream& s, IndexClass& e);
 
 private:
+    friend class MailFolder;
+    bool inCollection() const;
     MailFolder* _parent;
     QString _id;
     QString _parentID;

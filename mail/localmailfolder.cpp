@@ -49,7 +49,11 @@ void LocalMailFolder::loadIndex()
     QFile f(indexFileName);
     if (!f.open(QIODevice::ReadOnly))
         return;
-    QDataStream s(&f);
+    // One read of the whole file (bounded by its size), then records are
+    // parsed from memory.
+    const QByteArray data = f.readAll();
+    f.close();
+    QDataStream s(data);
     Orvane::setupClassicStream(s);
     QString header;
     s >> header;
@@ -58,7 +62,9 @@ void LocalMailFolder::loadIndex()
                     qPrintable(name()));
         return;
     }
+    setIndexFileIsOurs(true);
     int records = 0;
+    bool damaged = false;
     while (!s.atEnd()) {
         auto entry = std::make_unique<IndexClass>(this, QString());
         s >> *entry;
@@ -72,6 +78,7 @@ void LocalMailFolder::loadIndex()
             // cannot be trusted to be aligned on records.
             orvaneDebug("Folder %s: index file damaged after %d records, the rest is ignored.",
                         qPrintable(name()), records);
+            damaged = true;
             break;
         }
         ++records;
@@ -90,6 +97,11 @@ void LocalMailFolder::loadIndex()
         indexCollection.insert(std::move(entry));
         if (isUnread)
             incrementUnread();
+    }
+    if (damaged) {
+        // The damaged tail would hide every record appended after it: write
+        // the file afresh from what was read.
+        saveIndex();
     }
 }
 
@@ -196,12 +208,18 @@ void LocalMailFolder::sync()
         return;
     }
     f.close();
+    std::vector<IndexClass*> batch;
+    batch.reserve(syncMessages.size());
     for (size_t i = 0; i < syncMessages.size(); ++i) {
         IndexClass* e = syncMessages[i]->index();
         e->setDescriptorOffset(long(spans[i].first));
         e->setDescriptorLength(long(spans[i].second));
+        batch.push_back(e);
     }
-    saveIndex();
+    // The batch's records go at the end of the index file: a later record
+    // of an ID replaces an earlier one, so the file stays a valid log and a
+    // batch costs its own size, not the folder's.
+    appendIndexRecords(batch);
     syncMessages.clear();
 }
 

@@ -17,8 +17,12 @@
 #include <QSysInfo>
 #include <QUuid>
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 QList<MailFolder*> MailFolder::folderList;
 bool MailFolder::autoExpunge = true;
@@ -49,23 +53,57 @@ QByteArray indexRecord(const IndexClass& e)
     return out;
 }
 
-// Copies \a len bytes at \a off of \a from to the end of \a to. False when
-// the source does not hold them all (an offset outside the file), in which
-// case nothing is written.
-bool copyRange(QFile& from, qint64 off, qint64 len, QFile& to)
+// Copies \a len bytes at \a inOff of \a inFd to \a outOff of \a outFd,
+// in the kernel where it can (copy_file_range), else through a buffer.
+bool copyRangeFd(int inFd, qint64 inOff, qint64 len, int outFd, qint64 outOff)
 {
-    if (off < 0 || len < 0 || off + len > from.size() || !from.seek(off))
-        return false;
-    constexpr qint64 Chunk = 1 << 20;
-    QByteArray buf;
+    off_t in = off_t(inOff), out = off_t(outOff);
     qint64 left = len;
     while (left > 0) {
-        buf = from.read(qMin(left, Chunk));
-        if (buf.isEmpty())
+        const ssize_t n = ::copy_file_range(inFd, &in, outFd, &out, size_t(left), 0);
+        if (n > 0) {
+            left -= n;
+            continue;
+        }
+        if (n == 0)
+            return false;  // the source ends early
+        if (errno == EINTR)
+            continue;
+        break;  // not supported here: copy through a buffer
+    }
+    static thread_local QByteArray buf(1 << 20, Qt::Uninitialized);
+    while (left > 0) {
+        const ssize_t r = ::pread(inFd, buf.data(), size_t(qMin<qint64>(left, buf.size())), in);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
             return false;
-        if (to.write(buf) != buf.size())
+        for (ssize_t done = 0; done < r;) {
+            const ssize_t w = ::pwrite(outFd, buf.constData() + done, size_t(r - done), out);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            done += w;
+            out += w;
+        }
+        in += r;
+        left -= r;
+    }
+    return true;
+}
+
+bool writeAt(int fd, const char* data, qint64 len, qint64 off)
+{
+    while (len > 0) {
+        const ssize_t w = ::pwrite(fd, data, size_t(len), off_t(off));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
             return false;
-        left -= buf.size();
+        data += w;
+        len -= w;
+        off += w;
     }
     return true;
 }
@@ -98,7 +136,17 @@ IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e)
     }
     _index.insert(raw->getID(), _slots.size());
     _slots.push_back(std::move(e));
+    const bool tablesValid = _tablesGeneration == _generation;
     ++_generation;
+    if (tablesValid) {
+        // A new entry comes last in order: it is the first holder of its
+        // message ID only when no other entry holds it.
+        if (!_byMessageID.contains(raw->getMessageID()))
+            _byMessageID.insert(raw->getMessageID(), raw);
+        if (!raw->getParentID().isEmpty())
+            _parents.insert(raw->getParentID());
+        _tablesGeneration = _generation;
+    }
     return raw;
 }
 
@@ -146,6 +194,41 @@ void IndexCollection::compactSlots()
     }
     _slots.swap(kept);
     _holes = 0;
+}
+
+void IndexCollection::ensureTables()
+{
+    if (_tablesGeneration == _generation)
+        return;
+    _byMessageID.clear();
+    _parents.clear();
+    for (const auto& e : _slots) {
+        if (!e)
+            continue;
+        if (!_byMessageID.contains(e->getMessageID()))
+            _byMessageID.insert(e->getMessageID(), e.get());
+        if (!e->getParentID().isEmpty())
+            _parents.insert(e->getParentID());
+    }
+    _tablesGeneration = _generation;
+}
+
+IndexClass* IndexCollection::firstWithMessageID(const QString& messageID)
+{
+    ensureTables();
+    return _byMessageID.value(messageID);
+}
+
+bool IndexCollection::isParent(const QString& id)
+{
+    ensureTables();
+    return _parents.contains(id);
+}
+
+void IndexCollection::noteParentLinked(const QString& parentID)
+{
+    ensureTables();
+    _parents.insert(parentID);
 }
 
 std::vector<IndexClass*> IndexCollection::entries() const
@@ -232,8 +315,14 @@ void MailFolder::saveIndex(IndexClass* entry)
         QFile::remove(indexFileName);
         return;
     }
-    if (indexCollection.count() == 1) {
-        Orvane::writeFileAtomically(indexFileName, indexHeader() + indexRecord(*entry));
+    if (indexCollection.count() == 1 || !_indexFileIsOurs) {
+        // The file starts afresh when the entry is the only one, and when
+        // it does not hold our header (records appended under a foreign
+        // header would be discarded with it).
+        if (indexCollection.count() == 1)
+            _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, indexHeader() + indexRecord(*entry));
+        else
+            saveIndex();
         return;
     }
     QFile f(indexFileName);
@@ -254,7 +343,32 @@ void MailFolder::saveIndex()
         for (IndexClass* e : indexCollection.entries())
             s << *e;
     }
-    Orvane::writeFileAtomically(indexFileName, out);
+    _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, out);
+}
+
+void MailFolder::appendIndexRecords(const std::vector<IndexClass*>& entries)
+{
+    if (!_indexFileIsOurs) {
+        saveIndex();
+        return;
+    }
+    QByteArray out;
+    {
+        QBuffer buf(&out);
+        buf.open(QIODevice::WriteOnly);
+        QDataStream s(&buf);
+        Orvane::setupClassicStream(s);
+        for (IndexClass* e : entries)
+            s << *e;
+    }
+    QFile f(indexFileName);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(out) != out.size())
+        saveIndex();  // start the file afresh rather than leave records out
+}
+
+void MailFolder::setIndexFileIsOurs(bool b)
+{
+    _indexFileIsOurs = b;
 }
 
 IndexClass* MailFolder::findIndex(const QString& id)
@@ -269,14 +383,7 @@ QString MailFolder::translateLocalMessageID(const QString& messageID)
 {
     if (messageID.isEmpty())
         return QString();
-    if (_byMessageIDGeneration != indexCollection.generation()) {
-        _byMessageID.clear();
-        for (IndexClass* e : indexCollection.entries())
-            if (!_byMessageID.contains(e->getMessageID()))
-                _byMessageID.insert(e->getMessageID(), e);
-        _byMessageIDGeneration = indexCollection.generation();
-    }
-    IndexClass* e = _byMessageID.value(messageID);
+    IndexClass* e = indexCollection.firstWithMessageID(messageID);
     return e ? e->getID() : QString();
 }
 
@@ -385,7 +492,9 @@ bool MailFolder::compact(unsigned int level)
         return abandon();
 
     // Copy what the entries point to. The entries themselves are changed
-    // only once the new files are in place.
+    // only once the new files are in place. Positions in the new files are
+    // kept here; a record that cannot be copied whole is overwritten by the
+    // next one.
     struct Move {
         IndexClass* entry;
         long descOffset;
@@ -395,47 +504,38 @@ bool MailFolder::compact(unsigned int level)
     std::vector<IndexClass*> broken;
     const std::vector<IndexClass*> all = indexCollection.entries();
     moves.reserve(all.size());
+    const qint64 descInSize = descIn.size();
+    const qint64 msgInSize = msgIn.size();
+    const int dIn = descIn.handle(), mIn = msgIn.handle(), dOut = descOut.handle(), mOut = msgOut.handle();
+    qint64 descPos = 0, msgPos = 0;
+    auto inside = [](qint64 off, qint64 len, qint64 size) { return off >= 0 && len >= 0 && off + len <= size; };
     for (IndexClass* e : all) {
-        if (e->getDescriptorLength() == 0 || e->getUniblockLength() == 0) {
+        const qint64 dOff = e->getDescriptorOffset(), dLen = e->getDescriptorLength();
+        const qint64 uOff = e->getUniblockOffset(), uLen = e->getUniblockLength();
+        if (dLen == 0 || uLen == 0 || !inside(dOff, dLen, descInSize) || !inside(uOff, uLen, msgInSize)) {
+            // No record or no text (or one outside its file): the entry
+            // cannot be carried over.
             orvaneDebug("The index file seems to be broken :(");
             broken.push_back(e);
             continue;
         }
-        const qint64 descPos = descOut.pos();
-        const qint64 msgPos = msgOut.pos();
-        if (descPos + e->getDescriptorLength() > std::numeric_limits<qint32>::max()
-            || msgPos + qint64(separator.size()) + e->getUniblockLength() + 2
-                > std::numeric_limits<qint32>::max())
+        const qint64 blockPos = msgPos + separator.size();
+        if (descPos + dLen > std::numeric_limits<qint32>::max()
+            || blockPos + uLen + 2 > std::numeric_limits<qint32>::max())
             return abandon();  // offsets would no longer fit the record format
-        const bool descOk = copyRange(descIn, e->getDescriptorOffset(), e->getDescriptorLength(), descOut);
-        if (!descOk) {
-            // The record lies outside the descriptor file: the entry is as
-            // broken as one without a record. Undo the partial copy.
-            descOut.resize(descPos);
-            descOut.seek(descPos);
-            orvaneDebug("The index file seems to be broken :(");
-            broken.push_back(e);
-            continue;
-        }
-        if (msgOut.write(separator) != separator.size())
-            return abandon();
-        const qint64 blockPos = msgOut.pos();
-        if (!copyRange(msgIn, e->getUniblockOffset(), e->getUniblockLength(), msgOut)) {
-            descOut.resize(descPos);
-            descOut.seek(descPos);
-            msgOut.resize(msgPos);
-            msgOut.seek(msgPos);
-            orvaneDebug("The index file seems to be broken :(");
-            broken.push_back(e);
-            continue;
-        }
-        if (msgOut.write("\r\n", 2) != 2)
+        if (!copyRangeFd(dIn, dOff, dLen, dOut, descPos)
+            || !writeAt(mOut, separator.constData(), separator.size(), msgPos)
+            || !copyRangeFd(mIn, uOff, uLen, mOut, blockPos)
+            || !writeAt(mOut, "\r\n", 2, blockPos + uLen))
             return abandon();
         moves.push_back({e, long(descPos), long(blockPos)});
+        descPos += dLen;
+        msgPos = blockPos + uLen + 2;
     }
     descIn.close();
     msgIn.close();
-    if (!Orvane::syncFile(descOut) || !Orvane::syncFile(msgOut))
+    if (::ftruncate(dOut, off_t(descPos)) != 0 || ::ftruncate(mOut, off_t(msgPos)) != 0
+        || ::fsync(dOut) != 0 || ::fsync(mOut) != 0)
         return abandon();
     descOut.close();
     msgOut.close();
@@ -542,14 +642,18 @@ bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)
     if (!parent || parent == e)
         return false;
     // Refuse a link that would make e its own ancestor (a hostile or
-    // looping In-Reply-To / References chain).
-    QSet<const IndexClass*> seen;
-    for (const IndexClass* up = parent; up; up = indexCollection.find(up->getParentID())) {
-        if (up == e || seen.contains(up))
-            return false;
-        seen.insert(up);
-        if (up->getParentID().isEmpty())
-            break;
+    // looping In-Reply-To / References chain). That needs e to have
+    // children; most messages being linked have none, so the walk up the
+    // parent's ancestors is rarely needed.
+    if (indexCollection.isParent(e->getID())) {
+        QSet<const IndexClass*> seen;
+        for (const IndexClass* up = parent; up; up = indexCollection.find(up->getParentID())) {
+            if (up == e || seen.contains(up))
+                return false;
+            seen.insert(up);
+            if (up->getParentID().isEmpty())
+                break;
+        }
     }
     MessageDevice child(e);
     child.loadDescriptor(false);
@@ -565,7 +669,8 @@ bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)
             pd.relatedIndexIDList.append(e->getID());
         par.saveDescriptor();
     }
-    e->setParentID(parentID);
+    e->_parentID = parentID;  // set directly: the tables learn it below
+    indexCollection.noteParentLinked(parentID);
     saveIndex(e);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -50,17 +51,31 @@ public:
     std::vector<IndexClass*> entries() const;
     /// The IDs in order.
     QStringList keys() const;
-    /// Changes whenever an entry is added or removed, or an entry's message
-    /// ID changes (lookup tables built over the entries check it).
-    quint64 generation() const { return _generation; }
+    /// The first entry, in order, whose message ID is \a messageID; null
+    /// when none. O(1) after the first call.
+    IndexClass* firstWithMessageID(const QString& messageID);
+    /// True when some entry names \a id as its thread parent.
+    bool isParent(const QString& id);
+    /// Tells the lookup tables that an entry changed its message ID or its
+    /// parent ID behind the collection's back (they are rebuilt when next
+    /// used).
     void touch() { ++_generation; }
+    /// Records that an entry of the collection now has \a parentID as its
+    /// parent (keeps the tables valid without a rebuild).
+    void noteParentLinked(const QString& parentID);
 
 private:
     void compactSlots();
     std::vector<std::unique_ptr<IndexClass>> _slots;  // null where removed
     QHash<QString, size_t> _index;                     // ID -> slot
+    void ensureTables();
     size_t _holes = 0;
+    // Lookup tables over the entries, valid while _tablesGeneration equals
+    // _generation; adding an entry updates them, anything else rebuilds.
     quint64 _generation = 0;
+    quint64 _tablesGeneration = ~quint64(0);
+    QHash<QString, IndexClass*> _byMessageID;
+    QSet<QString> _parents;
 };
 
 /**
@@ -138,6 +153,10 @@ public:
     void saveIndex(IndexClass* entry);
     /// Rewrites the whole index file (atomically).
     void saveIndex();
+    /// Appends the records of \a entries to the index file (a later record
+    /// of an ID replaces an earlier one when the file is read); rewrites the
+    /// file when it does not hold our header yet.
+    void appendIndexRecords(const std::vector<IndexClass*>& entries);
     /// Every index ID in order; with a prefix, "prefix/ID".
     QStringList getEntryList(const QString& prefix) const;
     /// An empty map: the folder keeps no entry cache.
@@ -178,6 +197,8 @@ protected:
     void recoverInterruptedCompaction();
     /// Removes an entry from the folder (and releases its cached device).
     void removeEntry(IndexClass* entry);
+    /// Called by loadIndex() with whether the file read has our header.
+    void setIndexFileIsOurs(bool b);
     /// Links child \a e to the entry \a parentID of this folder, unless
     /// that would close a cycle. True when linked.
     bool linkToParent(IndexClass* e, const QString& parentID);
@@ -198,8 +219,5 @@ protected:
     unsigned int unread = 0;
 
 private:
-    // Message ID -> first entry in folder order holding it; rebuilt when
-    // the collection's generation moves.
-    QHash<QString, IndexClass*> _byMessageID;
-    quint64 _byMessageIDGeneration = ~quint64(0);
+    bool _indexFileIsOurs = false;  // the index file on disk has our header
 };

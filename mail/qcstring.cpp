@@ -13,7 +13,10 @@ QByteArray readBoundedBytes(QDataStream& s, quint32 len)
     quint32 done = 0;
     // When the stream knows how much it still holds, a length beyond that
     // is a short read at once: no memory is spent on bytes that never come.
-    if (QIODevice* dev = s.device(); dev && !dev->isSequential()) {
+    // (Short strings are simply read: asking a file its size costs a
+    // system call.)
+    QIODevice* dev = s.device();
+    if (len > Chunk / 16 && dev && !dev->isSequential()) {
         const qint64 avail = dev->size() - dev->pos();
         if (qint64(len) > avail) {
             out = dev->read(qMax<qint64>(avail, 0));

@@ -276,12 +276,19 @@ void tst_LocalMailFolder::damagedIndexKeepsHead()
     writeFile(path + QLatin1String("/index"), index);
     if (kept < 3 || !garbage.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("index file damaged after \\d+ records")));
-    LocalMailFolder f(path);
-    QCOMPARE(f.getMessageCount(), kept);
-    for (IndexClass* e : f.indexIDict()->entries()) {
-        MessageDevice dev(e);
-        QVERIFY(dev.rfc822Message().startsWith("From: a@example.org"));
+    {
+        LocalMailFolder f(path);
+        QCOMPARE(f.getMessageCount(), kept);
+        for (IndexClass* e : f.indexIDict()->entries()) {
+            MessageDevice dev(e);
+            QVERIFY(dev.rfc822Message().startsWith("From: a@example.org"));
+        }
+        // What is stored next must not end up behind the damage.
+        QTest::ignoreMessage(QtDebugMsg, "Sync 1 mails.");
+        f.createMessage(message(9), "u", when, QString(), nullptr, true, 0);
     }
+    LocalMailFolder again(path);
+    QCOMPARE(again.getMessageCount(), kept + 1);
 }
 
 void tst_LocalMailFolder::compactDropsBrokenAndRebases()
