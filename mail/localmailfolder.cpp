@@ -370,9 +370,11 @@ bool LocalMailFolder::shouldExpunge()
     const qint64 total = QFileInfo(messagesFileName).size() + QFileInfo(descriptorFileName).size();
     qint64 used = 0;
     for (IndexClass* e : indexCollection.entries()) {
-        if (e->getDescriptorLength() == 0 || e->getUniblockLength() == 0)
+        if (e->getDescriptorLength() == 0)
             continue;  // compaction drops such an entry
-        used += e->getDescriptorLength() + separator + e->getUniblockLength() + 2;
+        used += e->getDescriptorLength();
+        if (e->getUniblockLength() > 0)
+            used += separator + e->getUniblockLength() + 2;
     }
     return total - used > qint64(ExpungeThreshold);
 }

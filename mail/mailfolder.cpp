@@ -512,11 +512,23 @@ bool MailFolder::compact(unsigned int level)
     for (IndexClass* e : all) {
         const qint64 dOff = e->getDescriptorOffset(), dLen = e->getDescriptorLength();
         const qint64 uOff = e->getUniblockOffset(), uLen = e->getUniblockLength();
-        if (dLen == 0 || uLen == 0 || !inside(dOff, dLen, descInSize) || !inside(uOff, uLen, msgInSize)) {
-            // No record or no text (or one outside its file): the entry
-            // cannot be carried over.
+        if (dLen == 0 || !inside(dOff, dLen, descInSize) || !inside(uOff, uLen, msgInSize)) {
+            // No record (or one outside its file): the entry cannot be
+            // carried over.
             orvaneDebug("The index file seems to be broken :(");
             broken.push_back(e);
+            continue;
+        }
+        if (uLen == 0) {
+            // A message being composed whose text has not been written yet
+            // (a fresh draft): it has nothing in the messages file, but its
+            // descriptor is the user's data and goes along.
+            if (descPos + dLen > std::numeric_limits<qint32>::max())
+                return abandon();
+            if (!copyRangeFd(dIn, dOff, dLen, dOut, descPos))
+                return abandon();
+            moves.push_back({e, long(descPos), -1});
+            descPos += dLen;
             continue;
         }
         const qint64 blockPos = msgPos + separator.size();
@@ -552,12 +564,14 @@ bool MailFolder::compact(unsigned int level)
     for (const Move& m : moves) {
         olds.push_back({m.entry->getDescriptorOffset(), m.entry->getUniblockOffset()});
         m.entry->setDescriptorOffset(m.descOffset);
-        m.entry->setUniblockOffset(m.blockOffset, true);
+        if (m.blockOffset >= 0)
+            m.entry->setUniblockOffset(m.blockOffset, true);
     }
     auto restore = [&] {
         for (size_t i = 0; i < moves.size(); ++i) {
             moves[i].entry->setDescriptorOffset(olds[i].descOffset);
-            moves[i].entry->setUniblockOffset(olds[i].blockOffset, true);
+            if (moves[i].blockOffset >= 0)
+                moves[i].entry->setUniblockOffset(olds[i].blockOffset, true);
         }
         return abandon();
     };

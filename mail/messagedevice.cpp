@@ -288,6 +288,22 @@ QByteArray subjectText(const QString& subjectIn)
     return "=?utf-8?B?" + b64(subject.toUtf8()) + "?=";
 }
 
+// A quoted-string parameter value: quotes and backslashes become
+// quoted-pairs (RFC 5322), so a name cannot end the string early.
+QByteArray quoted(const QByteArray& v)
+{
+    QByteArray out;
+    out.reserve(v.size() + 2);
+    out += '"';
+    for (char c : headerSafe(v)) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
 bool isBoundaryChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
@@ -453,7 +469,7 @@ bool MessageDevice::saveMessage(int iPart, const QByteArray& data)
             } else if (p->type == "attachment") {
                 if (p->name.isEmpty())
                     p->name = "attachment.dat";
-                const QByteArray param = "; name=\"" + headerSafe(QByteArray(p->name)) + '"';
+                const QByteArray param = "; name=" + quoted(p->name);
                 if (ct.size() + param.size() > 75)
                     ct += "\n\t";
                 ct += param;
@@ -464,7 +480,7 @@ bool MessageDevice::saveMessage(int iPart, const QByteArray& data)
                 text += "Content-ID: <" + headerSafe(QByteArray(p->cid)) + ">\n";
             if (p->type == "attachment") {
                 const QByteArray first = "Content-Disposition: attachment; ";
-                const QByteArray second = "filename=\"" + headerSafe(QByteArray(p->name)) + '"';
+                const QByteArray second = "filename=" + quoted(p->name);
                 text += first + (first.size() + second.size() > 75 ? "\n\t" : "") + second + "\n\n";
             } else {
                 text += '\n';

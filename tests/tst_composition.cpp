@@ -278,13 +278,16 @@ void tst_Composition::headerInjection()
         d.inReplyTo = QStringLiteral("p\nX-Evil: 4");
         d.references = QStringList{QStringLiteral("r\nX-Evil: 5")};
         d.priority = QStringLiteral("High\nX-Evil: 6");
-    }, {{"attachment", "application/octet-stream", "base64", "", "a\".bin\nX-Evil: 7"}},
-       {QByteArray("x")});
+    }, {{"attachment", "application/octet-stream", "base64", "", ""},
+        {"attachment", "application/octet-stream", "base64", "", "say \"hi\"; \\now.txt\nX-Evil: 7"}},
+       {QByteArray("x"), QByteArray("y")});
     for (const QByteArray& line : c.text.split('\n')) {
         QVERIFY2(!line.startsWith("Bcc:") && !line.startsWith("X-Evil"), line.constData());
         QVERIFY(!line.contains('\r'));
     }
     QVERIFY(c.text.contains("Subject: Hi  Bcc: victim@example.org\n"));
+    // Quotes and backslashes in a file name are quoted-pairs.
+    QVERIFY(c.text.contains("filename=\"say \\\"hi\\\"; \\\\now.txt X-Evil: 7\"\n"));
 }
 
 void tst_Composition::exactBodies_data()

@@ -30,6 +30,7 @@ private slots:
     void damagedIndexKeepsHead();
     void compactDropsBrokenAndRebases();
     void compactLevel();
+    void draftSurvivesCompaction();
     void deleteOne();
     void deleteList();
     void moveAndCopy();
@@ -343,6 +344,30 @@ void tst_LocalMailFolder::compactLevel()
     QCOMPARE(f.getMessageCount(), 1);
     LocalMailFolder missing(tmp->path() + QLatin1String("/nowhere"));
     QVERIFY(!missing.compact(0));
+}
+
+void tst_LocalMailFolder::draftSurvivesCompaction()
+{
+    // A message created for composition has a descriptor but no text yet;
+    // deleting another message (which compacts) must not take it along.
+    const QString path = newFolderPath();
+    LocalMailFolder f(path);
+    const QString stored = f.createMessage(message(1), "u", when, QString(), nullptr, false, 0);
+    const QString draft = f.createMessage();
+    {
+        MessageDevice dev(f.indexIDict()->find(draft));
+        dev.loadDescriptor(false);
+        dev.getDescriptor().subject = QStringLiteral("borrador");
+        dev.saveDescriptor();
+    }
+    QVERIFY(f.deleteMessage(f.indexIDict()->find(stored)));
+    QVERIFY(f.indexIDict()->find(draft));
+    LocalMailFolder again(path);
+    IndexClass* e = again.indexIDict()->find(draft);
+    QVERIFY(e);
+    MessageDevice dev(e);
+    dev.loadDescriptor(false);
+    QCOMPARE(dev.getDescriptor().subject, QStringLiteral("borrador"));
 }
 
 void tst_LocalMailFolder::deleteOne()

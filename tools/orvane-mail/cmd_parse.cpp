@@ -185,7 +185,9 @@ int runParse(QStringList args)
     return failures ? tool::ExitFailure : tool::ExitOk;
 }
 
-int runExtract(QStringList args)
+} // namespace
+
+int tool::extractFromFile(QStringList args)
 {
     bool missing = false;
     QString out = tool::takeOption(args, QStringLiteral("-o"), &missing);
@@ -236,6 +238,8 @@ int runExtract(QStringList args)
     return tool::ExitOk;
 }
 
+namespace {
+
 const tool::Command::Registrar parseCmd({
     QStringLiteral("parse"),
     QStringLiteral("parse [--json] [--recursive] FILE|DIR..."),
@@ -246,12 +250,6 @@ const tool::Command::Registrar parseCmd({
                    "messages, parts, unreadable files and parsing speed."),
     [](const QStringList& a) { return runParse(a); } });
 
-const tool::Command::Registrar extractCmd({
-    QStringLiteral("extract"),
-    QStringLiteral("extract FILE N [-o OUT]"),
-    QStringLiteral("Writes the decoded content of part N (as numbered by 'parse') of the message\n"
-                   "FILE to OUT or to standard output. Base64 and quoted-printable bodies are\n"
-                   "decoded; other bodies are written as they stand."),
-    [](const QStringList& a) { return runExtract(a); } });
+
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <mimepart.h>
 #include <orvaneversion.h>
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
@@ -148,7 +149,11 @@ int runImport(QStringList args)
             continue;
         }
         for (const QByteArray& m : splitMbox(f.readAll())) {
-            const QString id = folder->createMessage(QCString(m), QCString(""), QDateTime::currentDateTime(),
+            // The source's unique ID is the text's digest: with an empty one
+            // the folder would replace the message's own Message-ID, and
+            // replies could no longer be threaded to it.
+            const QCString uid(QCryptographicHash::hash(m, QCryptographicHash::Md5).toHex());
+            const QString id = folder->createMessage(QCString(m), uid, QDateTime::currentDateTime(),
                                                      QString(), nullptr, true, 0);
             if (id.isNull()) {
                 tool::error(QStringLiteral("%1: cannot store a message").arg(files[i]));
@@ -291,6 +296,15 @@ int runParts(QStringList args)
 
 int runExtract(QStringList args)
 {
+    {
+        // "extract FILE N" works on a message file, "extract FOLDER ID N"
+        // on a stored message.
+        QStringList positional = args;
+        tool::takeOption(positional, QStringLiteral("-o"));
+        tool::takeOption(positional, QStringLiteral("--output"));
+        if (positional.size() == 2)
+            return tool::extractFromFile(args);
+    }
     bool missing = false;
     const QString out = tool::takeOption(args, QStringLiteral("-o"), &missing);
     if (missing || tool::rejectUnknownOptions(args) || args.size() != 3) {
@@ -504,9 +518,10 @@ const Command::Registrar showCmd({QStringLiteral("show"), QStringLiteral("show F
     QStringLiteral("Shows a message's main headers and its text (with --html its HTML view)."), runShow});
 const Command::Registrar partsCmd({QStringLiteral("parts"), QStringLiteral("parts FOLDER ID"),
     QStringLiteral("Lists a message's parts: index, type, media type, encoding, charset, name, offset, length."), runParts});
-const Command::Registrar extractCmd({QStringLiteral("extract"), QStringLiteral("extract FOLDER ID N [-o OUT]"),
-    QStringLiteral("Writes part N of a stored message, decoded, to OUT or standard output.\n"
-                   "(With a message file instead of a folder: extract FILE N, see parse.)"), runExtract});
+const Command::Registrar extractCmd({QStringLiteral("extract"), QStringLiteral("extract FOLDER ID N [-o OUT] | extract FILE N [-o OUT]"),
+    QStringLiteral("Writes part N of a stored message (FOLDER ID) or of a message file (FILE, parts\n"
+                   "numbered as by 'parse'), decoded (base64 and quoted-printable), to OUT or to\n"
+                   "standard output."), runExtract});
 const Command::Registrar rawCmd({QStringLiteral("raw"), QStringLiteral("raw FOLDER ID"),
     QStringLiteral("Writes a message's stored RFC 822 text to standard output."), runRaw});
 const Command::Registrar deleteCmd({QStringLiteral("delete"), QStringLiteral("delete FOLDER ID..."),

@@ -52,4 +52,8 @@ bool takeFlag(QStringList& args, const QString& name);
 /// subcommand took; reports it as an error.
 bool rejectUnknownOptions(const QStringList& args);
 
+/// "extract FILE N [-o OUT]": part N of a message file, decoded (the
+/// folder form of extract hands the file form over to this).
+int extractFromFile(QStringList args);
+
 } // namespace tool
