@@ -68,39 +68,7 @@ void HeaderClass::parse(const char* text, qsizetype size)
 
     RawFields f;
     collectFields(joined, f);
-    if (!f.bcc.isNull())
-        Bcc = AddressListClass(f.bcc);
-    if (!f.cc.isNull())
-        Cc = AddressListClass(f.cc);
-    if (!f.contentType.isNull())
-        Content_Type = f.contentType;
-    if (!f.contentTransferEncoding.isNull())
-        Content_Transfer_Encoding = f.contentTransferEncoding;
-    if (!f.date.isNull())
-        Date = DateClass(f.date);
-    if (!f.from.isNull())
-        From = AddressClass(f.from);
-    if (!f.messageId.isNull())
-        Message_ID = f.messageId;
-    if (!f.organization.isNull())
-        Organization = f.organization;
-    if (!f.priority.isNull())
-        Priority = f.priority;
-    Received = std::move(f.received);
-    if (!f.replyTo.isNull())
-        Reply_To = AddressClass(f.replyTo);
-    if (!f.subject.isNull())
-        Subject = f.subject;
-    if (!f.status.isNull())
-        Status = f.status;
-    if (!f.to.isNull())
-        To = AddressListClass(f.to);
-
-    // A comment after the id leaves a blank behind; without trimming it the
-    // closing '>' would stay and the id would never match a reference.
-    if (!Message_ID.isEmpty())
-        Message_ID = Message_ID.trimmed();
-    MessageClass::stripParanthesis(Message_ID);
+    assignFields(*this, f, &MessageClass::stripParanthesis);
     QList<QCString> replyIds;
     if (!f.inReplyTo.isEmpty()) {
         MessageClass::chunk(replyIds, f.inReplyTo);
@@ -119,13 +87,7 @@ void HeaderClass::parse(const char* text, qsizetype size)
         MessageClass::split(pieces, ';', Content_Type);
         Content_Type = pieces.isEmpty() ? QCString() : pieces.first();
     }
-    if (From.email.isNull() && From.getTranslated_name().isNull() && !f.sender.isEmpty())
-        From = AddressClass(f.sender);
-    if (From.email.isNull() && From.getTranslated_name().isNull() && !f.resentFrom.isEmpty())
-        From = AddressClass(f.resentFrom);
-    if (Priority.isEmpty() && !f.xPriority.isEmpty())
-        Priority = f.xPriority;
-    Priority = normalisePriority(Priority);
+    applyFallbacks(*this, f);
     if (From.email.isNull() && From.getTranslated_name().isNull())
         From = AddressClass(QCString("unknown"));
     if (To.toQCString().isNull())

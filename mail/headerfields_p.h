@@ -3,6 +3,9 @@
 // Shared by MessageClass and HeaderClass: the header field table and the
 // small text helpers both parsers use. Private to the library.
 
+#include "addressclass.h"
+#include "addresslistclass.h"
+#include "dateclass.h"
 #include "qcstring.h"
 
 #include <QList>
@@ -84,6 +87,62 @@ void forEachField(const QCString& header, Fn fn)
             break;
         p = nextLine(e, end);
     }
+}
+
+/// Takes every field present in \a f into \a t (a MessageClass or a
+/// HeaderClass: both hold the same sixteen fields), with the Message-ID
+/// trimmed and stripped of its angle brackets. \a stripBrackets is
+/// MessageClass::stripParanthesis.
+template<class Target, class StripBrackets>
+void assignFields(Target& t, RawFields& f, StripBrackets stripBrackets)
+{
+    if (!f.bcc.isNull())
+        t.Bcc = AddressListClass(f.bcc);
+    if (!f.cc.isNull())
+        t.Cc = AddressListClass(f.cc);
+    if (!f.contentType.isNull())
+        t.Content_Type = f.contentType;
+    if (!f.contentTransferEncoding.isNull())
+        t.Content_Transfer_Encoding = f.contentTransferEncoding;
+    if (!f.date.isNull())
+        t.Date = DateClass(f.date);
+    if (!f.from.isNull())
+        t.From = AddressClass(f.from);
+    if (!f.messageId.isNull())
+        t.Message_ID = f.messageId;
+    if (!f.organization.isNull())
+        t.Organization = f.organization;
+    if (!f.priority.isNull())
+        t.Priority = f.priority;
+    t.Received = std::move(f.received);
+    if (!f.replyTo.isNull())
+        t.Reply_To = AddressClass(f.replyTo);
+    if (!f.subject.isNull())
+        t.Subject = f.subject;
+    if (!f.status.isNull())
+        t.Status = f.status;
+    if (!f.to.isNull())
+        t.To = AddressListClass(f.to);
+
+    // A comment after the id leaves a blank behind; without trimming it the
+    // closing '>' would stay and the id would never match a reference.
+    if (!t.Message_ID.isEmpty())
+        t.Message_ID = t.Message_ID.trimmed();
+    stripBrackets(t.Message_ID);
+}
+
+/// The sender fallbacks (Sender, then Resent-From, for a missing From) and
+/// the X-Priority fallback, then the Priority value normalised.
+template<class Target>
+void applyFallbacks(Target& t, const RawFields& f)
+{
+    if (t.From.email.isNull() && t.From.getTranslated_name().isNull() && !f.sender.isEmpty())
+        t.From = AddressClass(f.sender);
+    if (t.From.email.isNull() && t.From.getTranslated_name().isNull() && !f.resentFrom.isEmpty())
+        t.From = AddressClass(f.resentFrom);
+    if (t.Priority.isEmpty() && !f.xPriority.isEmpty())
+        t.Priority = f.xPriority;
+    t.Priority = normalisePriority(t.Priority);
 }
 
 } // namespace OrvaneHeader

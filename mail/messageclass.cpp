@@ -280,39 +280,7 @@ void MessageClass::parseHeader(const QCString& header)
     RawFields f;
     collectFields(header, f);
 
-    if (!f.bcc.isNull())
-        Bcc = AddressListClass(f.bcc);
-    if (!f.cc.isNull())
-        Cc = AddressListClass(f.cc);
-    if (!f.contentType.isNull())
-        Content_Type = f.contentType;
-    if (!f.contentTransferEncoding.isNull())
-        Content_Transfer_Encoding = f.contentTransferEncoding;
-    if (!f.date.isNull())
-        Date = DateClass(f.date);
-    if (!f.from.isNull())
-        From = AddressClass(f.from);
-    if (!f.messageId.isNull())
-        Message_ID = f.messageId;
-    if (!f.organization.isNull())
-        Organization = f.organization;
-    if (!f.priority.isNull())
-        Priority = f.priority;
-    Received = std::move(f.received);
-    if (!f.replyTo.isNull())
-        Reply_To = AddressClass(f.replyTo);
-    if (!f.subject.isNull())
-        Subject = f.subject;
-    if (!f.status.isNull())
-        Status = f.status;
-    if (!f.to.isNull())
-        To = AddressListClass(f.to);
-
-    // A comment after the id leaves a blank behind; without trimming it the
-    // closing '>' would stay and the id would never match a reference.
-    if (!Message_ID.isEmpty())
-        Message_ID = Message_ID.trimmed();
-    stripParanthesis(Message_ID);
+    assignFields(*this, f, &MessageClass::stripParanthesis);
     if (!f.inReplyTo.isEmpty()) {
         QList<QCString> ids;
         chunk(ids, f.inReplyTo);
@@ -334,13 +302,7 @@ void MessageClass::parseHeader(const QCString& header)
             Content_Type = pieces.first();
     }
     digest = lowerAscii(Content_Type.constData(), Content_Type.size()).contains("multipart/digest");
-    if (From.email.isNull() && From.getTranslated_name().isNull() && !f.sender.isEmpty())
-        From = AddressClass(f.sender);
-    if (From.email.isNull() && From.getTranslated_name().isNull() && !f.resentFrom.isEmpty())
-        From = AddressClass(f.resentFrom);
-    if (Priority.isEmpty() && !f.xPriority.isEmpty())
-        Priority = f.xPriority;
-    Priority = normalisePriority(Priority);
+    applyFallbacks(*this, f);
     if (From.getOriginalAddress().isEmpty())
         From = AddressClass(QCString("unknown"));
     if (To.toQCString().isEmpty())

@@ -9,15 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "toolrun.h"
+
 // The tool reads its input in 1 MiB chunks; inputs of a few MiB prove that
 // the chunked streaming gives what one-shot MIMECodec::encode/decode gives.
 static constexpr int Big = 3 << 20;
 
-struct Run {
-    int rc = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 class tst_ToolCodec : public QObject
 {
@@ -65,35 +62,12 @@ void tst_ToolCodec::initTestCase()
 
 Run tst_ToolCodec::run(const QStringList& args, const QByteArray& input)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_tmp.filePath(QStringLiteral("tool-config")));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(ORVANE_TOOL), args);
-    Run r;
-    if (!p.waitForStarted(30000))
-        return r;
-    if (!input.isEmpty())
-        p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(300000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.rc = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runTool(args, m_tmp.filePath(QStringLiteral("tool-config")), input, 300000);
 }
 
 QString tst_ToolCodec::writeTemp(const QString& name, const QByteArray& data)
 {
-    const QString path = m_tmp.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        return QString();
-    return path;
+    return writeTestFile(m_tmp.filePath(name), data);
 }
 
 void tst_ToolCodec::codec_data()

@@ -15,11 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-struct Run {
-    int rc = -1;
-    QByteArray out;
-    QByteArray err;
-};
+#include "toolrun.h"
+
 
 // One expected part: type, media type, encoding, charset, name, content.
 struct Expected {
@@ -72,33 +69,12 @@ void tst_ToolCompose::initTestCase()
 
 Run tst_ToolCompose::run(const QStringList& args)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_tmp.filePath(QStringLiteral("tool-config")));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(ORVANE_TOOL), args);
-    Run r;
-    if (!p.waitForStarted(30000))
-        return r;
-    p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.rc = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runTool(args, m_tmp.filePath(QStringLiteral("tool-config")), QByteArray(), 120000);
 }
 
 QString tst_ToolCompose::file(const QString& name, const QByteArray& data)
 {
-    const QString path = m_tmp.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        return QString();
-    return path;
+    return writeTestFile(m_tmp.filePath(name), data);
 }
 
 void tst_ToolCompose::compose_data()

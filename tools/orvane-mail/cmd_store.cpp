@@ -46,6 +46,23 @@ IndexClass* findEntry(LocalMailFolder& f, const QString& id)
     return e;
 }
 
+// A folder and one of its messages, for the commands that work on one.
+struct StoredMessage {
+    std::unique_ptr<LocalMailFolder> folder;
+    IndexClass* entry = nullptr;
+};
+
+// Opens FOLDER and finds ID in it; a null entry (after an error message)
+// when either is missing.
+StoredMessage openMessage(const QString& folderPath, const QString& id)
+{
+    StoredMessage m;
+    m.folder = openFolder(folderPath);
+    if (m.folder)
+        m.entry = findEntry(*m.folder, id);
+    return m;
+}
+
 QString readState(const IndexClass* e)
 {
     return e->getUnreadMark() ? QStringLiteral("unread") : QStringLiteral("read");
@@ -231,12 +248,10 @@ int runShow(QStringList args)
         tool::error(QStringLiteral("usage: show FOLDER ID [--html]"));
         return tool::ExitUsage;
     }
-    auto folder = openFolder(args[0]);
-    if (!folder)
+    const StoredMessage m = openMessage(args[0], args[1]);
+    if (!m.entry)
         return tool::ExitFailure;
-    IndexClass* e = findEntry(*folder, args[1]);
-    if (!e)
-        return tool::ExitFailure;
+    IndexClass* e = m.entry;
     MessageDevice dev(e);
     dev.loadDescriptor(false);
     const MessageDescriptor& d = dev.getDescriptor();
@@ -275,12 +290,10 @@ int runParts(QStringList args)
         tool::error(QStringLiteral("usage: parts FOLDER ID"));
         return tool::ExitUsage;
     }
-    auto folder = openFolder(args[0]);
-    if (!folder)
+    const StoredMessage m = openMessage(args[0], args[1]);
+    if (!m.entry)
         return tool::ExitFailure;
-    IndexClass* e = findEntry(*folder, args[1]);
-    if (!e)
-        return tool::ExitFailure;
+    IndexClass* e = m.entry;
     for (int i = 0; i < e->getPartCount(); ++i) {
         const MimePart* p = e->getPartAt(i);
         tool::writeLine(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8")
@@ -311,12 +324,10 @@ int runExtract(QStringList args)
         tool::error(QStringLiteral("usage: extract FOLDER ID N [-o OUT]"));
         return tool::ExitUsage;
     }
-    auto folder = openFolder(args[0]);
-    if (!folder)
+    const StoredMessage m = openMessage(args[0], args[1]);
+    if (!m.entry)
         return tool::ExitFailure;
-    IndexClass* e = findEntry(*folder, args[1]);
-    if (!e)
-        return tool::ExitFailure;
+    IndexClass* e = m.entry;
     bool isNumber = false;
     const int n = args[2].toInt(&isNumber);
     if (!isNumber || n < 0 || n >= e->getPartCount()) {
@@ -346,12 +357,10 @@ int runRaw(QStringList args)
         tool::error(QStringLiteral("usage: raw FOLDER ID"));
         return tool::ExitUsage;
     }
-    auto folder = openFolder(args[0]);
-    if (!folder)
+    const StoredMessage m = openMessage(args[0], args[1]);
+    if (!m.entry)
         return tool::ExitFailure;
-    IndexClass* e = findEntry(*folder, args[1]);
-    if (!e)
-        return tool::ExitFailure;
+    IndexClass* e = m.entry;
     const QCString text = MessageDevice(e).rfc822Message();
     if (text.isNull()) {
         tool::error(QStringLiteral("cannot read the message text"));

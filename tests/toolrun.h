@@ -1,0 +1,52 @@
+#pragma once
+
+// Running the orvane-mail tool from a test, and writing its input files.
+
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+/// What one run of the tool gave: its exit code (-1 when it did not start
+/// or finish, -2 when it crashed), standard output and standard error.
+struct Run {
+    int rc = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+/// Runs the tool with \a args and \a input on its standard input; its
+/// settings live under \a configHome, never in the user's.
+inline Run runTool(const QStringList& args, const QString& configHome,
+                   const QByteArray& input = QByteArray(), int timeoutMs = 300000)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(ORVANE_TOOL), args);
+    Run r;
+    if (!p.waitForStarted(30000))
+        return r;
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.rc = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+/// Writes \a data to \a path; the path, or a null string on failure.
+inline QString writeTestFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
+        return QString();
+    return path;
+}
