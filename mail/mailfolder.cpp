@@ -53,60 +53,110 @@ QByteArray indexRecord(const IndexClass& e)
     return out;
 }
 
-// Copies \a len bytes at \a inOff of \a inFd to \a outOff of \a outFd,
-// in the kernel where it can (copy_file_range), else through a buffer.
-bool copyRangeFd(int inFd, qint64 inOff, qint64 len, int outFd, qint64 outOff)
+// A file being read by compaction: mapped into memory when it can be (no
+// system call per record), read with pread otherwise.
+class Source
 {
-    off_t in = off_t(inOff), out = off_t(outOff);
-    qint64 left = len;
-    while (left > 0) {
-        const ssize_t n = ::copy_file_range(inFd, &in, outFd, &out, size_t(left), 0);
-        if (n > 0) {
-            left -= n;
-            continue;
-        }
-        if (n == 0)
-            return false;  // the source ends early
-        if (errno == EINTR)
-            continue;
-        break;  // not supported here: copy through a buffer
+public:
+    explicit Source(QFile& f) : _file(f), _size(f.size())
+    {
+        if (_size > 0)
+            _map = f.map(0, _size);
     }
-    static thread_local QByteArray buf(1 << 20, Qt::Uninitialized);
-    while (left > 0) {
-        const ssize_t r = ::pread(inFd, buf.data(), size_t(qMin<qint64>(left, buf.size())), in);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
+    ~Source()
+    {
+        if (_map)
+            _file.unmap(_map);
+    }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+    qint64 size() const { return _size; }
+    bool holds(qint64 off, qint64 len) const { return off >= 0 && len >= 0 && off + len <= _size; }
+    const char* mapped(qint64 off) const { return _map ? reinterpret_cast<const char*>(_map) + off : nullptr; }
+    bool read(qint64 off, char* to, qint64 len) const
+    {
+        while (len > 0) {
+            const ssize_t r = ::pread(_file.handle(), to, size_t(len), off_t(off));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                return false;
+            to += r;
+            off += r;
+            len -= r;
+        }
+        return true;
+    }
+
+private:
+    QFile& _file;
+    qint64 _size;
+    uchar* _map = nullptr;
+};
+
+// A file being written by compaction, from its start, through a large
+// buffer: few, big writes.
+class Sink
+{
+public:
+    explicit Sink(int fd) : _fd(fd) { _buf.reserve(Capacity); }
+    qint64 pos() const { return _pos; }
+    bool put(const char* p, qint64 n)
+    {
+        if (qint64(_buf.size()) + n > Capacity && !flush())
             return false;
-        for (ssize_t done = 0; done < r;) {
-            const ssize_t w = ::pwrite(outFd, buf.constData() + done, size_t(r - done), out);
+        if (n >= Capacity) {
+            _pos += n;
+            return writeAll(p, n);
+        }
+        _buf.append(p, n);
+        _pos += n;
+        return true;
+    }
+    bool copy(const Source& from, qint64 off, qint64 n)
+    {
+        if (const char* m = from.mapped(off))
+            return put(m, n);
+        while (n > 0) {
+            if (qint64(_buf.size()) == Capacity && !flush())
+                return false;
+            const qint64 step = qMin(n, Capacity - qint64(_buf.size()));
+            const qsizetype at = _buf.size();
+            _buf.resize(at + step);
+            if (!from.read(off, _buf.data() + at, step))
+                return false;
+            _pos += step;
+            off += step;
+            n -= step;
+        }
+        return true;
+    }
+    bool flush()
+    {
+        const bool ok = writeAll(_buf.constData(), _buf.size());
+        _buf.clear();
+        return ok;
+    }
+
+private:
+    static constexpr qint64 Capacity = 4 << 20;
+    bool writeAll(const char* p, qint64 n)
+    {
+        while (n > 0) {
+            const ssize_t w = ::write(_fd, p, size_t(n));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
                 return false;
-            done += w;
-            out += w;
+            p += w;
+            n -= w;
         }
-        in += r;
-        left -= r;
+        return true;
     }
-    return true;
-}
-
-bool writeAt(int fd, const char* data, qint64 len, qint64 off)
-{
-    while (len > 0) {
-        const ssize_t w = ::pwrite(fd, data, size_t(len), off_t(off));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        len -= w;
-        off += w;
-    }
-    return true;
-}
+    int _fd;
+    qint64 _pos = 0;
+    QByteArray _buf;
+};
 
 } // namespace
 
@@ -504,48 +554,42 @@ bool MailFolder::compact(unsigned int level)
     std::vector<IndexClass*> broken;
     const std::vector<IndexClass*> all = indexCollection.entries();
     moves.reserve(all.size());
-    const qint64 descInSize = descIn.size();
-    const qint64 msgInSize = msgIn.size();
-    const int dIn = descIn.handle(), mIn = msgIn.handle(), dOut = descOut.handle(), mOut = msgOut.handle();
-    qint64 descPos = 0, msgPos = 0;
-    auto inside = [](qint64 off, qint64 len, qint64 size) { return off >= 0 && len >= 0 && off + len <= size; };
+    const Source descSrc(descIn), msgSrc(msgIn);
+    Sink descSink(descOut.handle()), msgSink(msgOut.handle());
     for (IndexClass* e : all) {
         const qint64 dOff = e->getDescriptorOffset(), dLen = e->getDescriptorLength();
         const qint64 uOff = e->getUniblockOffset(), uLen = e->getUniblockLength();
-        if (dLen == 0 || !inside(dOff, dLen, descInSize) || !inside(uOff, uLen, msgInSize)) {
+        if (dLen == 0 || !descSrc.holds(dOff, dLen) || !msgSrc.holds(uOff, uLen)) {
             // No record (or one outside its file): the entry cannot be
             // carried over.
             orvaneDebug("The index file seems to be broken :(");
             broken.push_back(e);
             continue;
         }
+        const qint64 descPos = descSink.pos();
+        if (descPos + dLen > std::numeric_limits<qint32>::max())
+            return abandon();  // offsets would no longer fit the record format
         if (uLen == 0) {
             // A message being composed whose text has not been written yet
             // (a fresh draft): it has nothing in the messages file, but its
             // descriptor is the user's data and goes along.
-            if (descPos + dLen > std::numeric_limits<qint32>::max())
-                return abandon();
-            if (!copyRangeFd(dIn, dOff, dLen, dOut, descPos))
+            if (!descSink.copy(descSrc, dOff, dLen))
                 return abandon();
             moves.push_back({e, long(descPos), -1});
-            descPos += dLen;
             continue;
         }
-        const qint64 blockPos = msgPos + separator.size();
-        if (descPos + dLen > std::numeric_limits<qint32>::max()
-            || blockPos + uLen + 2 > std::numeric_limits<qint32>::max())
-            return abandon();  // offsets would no longer fit the record format
-        if (!copyRangeFd(dIn, dOff, dLen, dOut, descPos)
-            || !writeAt(mOut, separator.constData(), separator.size(), msgPos)
-            || !copyRangeFd(mIn, uOff, uLen, mOut, blockPos)
-            || !writeAt(mOut, "\r\n", 2, blockPos + uLen))
+        const qint64 blockPos = msgSink.pos() + separator.size();
+        if (blockPos + uLen + 2 > std::numeric_limits<qint32>::max())
+            return abandon();
+        if (!descSink.copy(descSrc, dOff, dLen) || !msgSink.put(separator.constData(), separator.size())
+            || !msgSink.copy(msgSrc, uOff, uLen) || !msgSink.put("\r\n", 2))
             return abandon();
         moves.push_back({e, long(descPos), long(blockPos)});
-        descPos += dLen;
-        msgPos = blockPos + uLen + 2;
     }
-    descIn.close();
-    msgIn.close();
+    if (!descSink.flush() || !msgSink.flush())
+        return abandon();
+    const int dOut = descOut.handle(), mOut = msgOut.handle();
+    const qint64 descPos = descSink.pos(), msgPos = msgSink.pos();
     if (::ftruncate(dOut, off_t(descPos)) != 0 || ::ftruncate(mOut, off_t(msgPos)) != 0
         || ::fsync(dOut) != 0 || ::fsync(mOut) != 0)
         return abandon();
