@@ -109,18 +109,14 @@ int runEncodeDecode(QStringList args, bool encoding)
         tool::error(QStringLiteral("--encoding NAME is required"));
         return tool::ExitUsage;
     }
-    if (tool::rejectUnknownOptions(args))
+    QString path;
+    if (!tool::singleInput(args, &path))
         return tool::ExitUsage;
-    if (args.size() > 1) {
-        tool::error(QStringLiteral("give one input file or -"));
-        return tool::ExitUsage;
-    }
     Codec codec;
     if (!codecFor(name, encoding, &codec)) {
         tool::error(QStringLiteral("unknown encoding '%1'").arg(name));
         return tool::ExitUsage;
     }
-    const QString path = args.isEmpty() ? QStringLiteral("-") : args.first();
     std::FILE* f = tool::openInput(path);
     if (!f)
         return tool::ExitFailure;

@@ -24,12 +24,9 @@ int runSend(QStringList args)
         tool::error(QStringLiteral("--from ADDRESS and --to ADDRESS are required"));
         return tool::ExitUsage;
     }
-    if (tool::rejectUnknownOptions(args))
+    QString input;
+    if (!tool::singleInput(args, &input))
         return tool::ExitUsage;
-    if (args.size() > 1) {
-        tool::error(QStringLiteral("give one input file or -"));
-        return tool::ExitUsage;
-    }
     QHostAddress nameserverAddress;
     if (!nameserver.isNull() && !nameserverAddress.setAddress(nameserver)) {
         tool::error(QStringLiteral("--nameserver needs an IP address"));
@@ -46,7 +43,7 @@ int runSend(QStringList args)
         timeoutMs = seconds * 1000;
     }
     bool readOk = false;
-    const QByteArray message = tool::readAll(args.isEmpty() ? QStringLiteral("-") : args.first(), &readOk);
+    const QByteArray message = tool::readAll(input, &readOk);
     if (!readOk)
         return tool::ExitFailure;
 

@@ -48,6 +48,10 @@ QByteArray readAll(const QString& path, bool* ok);
 QString takeOption(QStringList& args, const QString& name, bool* missingValue = nullptr);
 /// Takes a "--name" flag out of args; true if it was there.
 bool takeFlag(QStringList& args, const QString& name);
+/// The one input of a command that reads FILE or "-" ("-" when none is
+/// given); false (after an error message) when options are left over or
+/// more than one input is given.
+bool singleInput(const QStringList& args, QString* path);
 /// True when args hold an option (starting with "--", or "-x") that no
 /// subcommand took; reports it as an error.
 bool rejectUnknownOptions(const QStringList& args);

@@ -102,6 +102,18 @@ bool rejectUnknownOptions(const QStringList& args)
     return false;
 }
 
+bool singleInput(const QStringList& args, QString* path)
+{
+    if (rejectUnknownOptions(args))
+        return false;
+    if (args.size() > 1) {
+        error(QStringLiteral("give one input file or -"));
+        return false;
+    }
+    *path = args.isEmpty() ? QStringLiteral("-") : args.first();
+    return true;
+}
+
 } // namespace tool
 
 namespace {
