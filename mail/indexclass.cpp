@@ -106,6 +106,11 @@ int IndexClass::addPart(std::unique_ptr<MimePart> part, bool adjust)
     return int(_partList.size()) - 1;
 }
 
+int IndexClass::addPart(MimePart* part, bool adjust)
+{
+    return addPart(std::unique_ptr<MimePart>(part), adjust);
+}
+
 bool IndexClass::removePart(int i)
 {
     if (i < 0 || size_t(i) >= _partList.size())

@@ -82,6 +82,9 @@ public:
     /// Appends \a part (taking ownership); with \a adjust its offset is made
     /// absolute by adding the block offset. Returns its position.
     int addPart(std::unique_ptr<MimePart> part, bool adjust);
+    /// The same for a part handed over by pointer: the entry takes
+    /// ownership of \a part (which must come from new) at once.
+    int addPart(MimePart* part, bool adjust);
     /// Removes the part at \a i; true when there was one.
     bool removePart(int i);
 
