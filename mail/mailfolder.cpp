@@ -9,8 +9,6 @@
 
 #include <orvaneversion.h>
 
-#include <QBuffer>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -35,22 +33,24 @@ const QLatin1String CommitMarkName("/compact.commit");
 
 QString versionText() { return QStringLiteral(ORVANE_MAIL_VERSION); }
 
-QByteArray indexHeader()
+// Index file bytes: the header (when \a withHeader) and the records of
+// \a entries, one after another.
+QByteArray indexBytes(const std::vector<IndexClass*>& entries, bool withHeader)
 {
     QByteArray out;
     QDataStream s(&out, QIODevice::WriteOnly);
     Orvane::setupClassicStream(s);
-    s << versionText();
+    if (withHeader)
+        s << versionText();
+    for (const IndexClass* e : entries)
+        s << *e;
     return out;
 }
 
-QByteArray indexRecord(const IndexClass& e)
+// Renames \a from over \a to; rename(2) replaces the target atomically.
+bool renameOver(const QString& from, const QString& to)
 {
-    QByteArray out;
-    QDataStream s(&out, QIODevice::WriteOnly);
-    Orvane::setupClassicStream(s);
-    s << e;
-    return out;
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 // A file being read by compaction: mapped into memory when it can be (no
@@ -370,7 +370,7 @@ void MailFolder::saveIndex(IndexClass* entry)
         // it does not hold our header (records appended under a foreign
         // header would be discarded with it).
         if (indexCollection.count() == 1)
-            _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, indexHeader() + indexRecord(*entry));
+            _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, indexBytes({entry}, true));
         else
             saveIndex();
         return;
@@ -378,22 +378,13 @@ void MailFolder::saveIndex(IndexClass* entry)
     QFile f(indexFileName);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    const QByteArray rec = indexRecord(*entry);
+    const QByteArray rec = indexBytes({entry}, false);
     f.write(rec);
 }
 
 void MailFolder::saveIndex()
 {
-    QByteArray out = indexHeader();
-    {
-        QBuffer buf(&out);
-        buf.open(QIODevice::WriteOnly | QIODevice::Append);
-        QDataStream s(&buf);
-        Orvane::setupClassicStream(s);
-        for (IndexClass* e : indexCollection.entries())
-            s << *e;
-    }
-    _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, out);
+    _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, indexBytes(indexCollection.entries(), true));
 }
 
 void MailFolder::appendIndexRecords(const std::vector<IndexClass*>& entries)
@@ -402,15 +393,7 @@ void MailFolder::appendIndexRecords(const std::vector<IndexClass*>& entries)
         saveIndex();
         return;
     }
-    QByteArray out;
-    {
-        QBuffer buf(&out);
-        buf.open(QIODevice::WriteOnly);
-        QDataStream s(&buf);
-        Orvane::setupClassicStream(s);
-        for (IndexClass* e : entries)
-            s << *e;
-    }
+    const QByteArray out = indexBytes(entries, false);
     QFile f(indexFileName);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(out) != out.size())
         saveIndex();  // start the file afresh rather than leave records out
@@ -620,13 +603,11 @@ bool MailFolder::compact(unsigned int level)
         return abandon();
     };
     {
-        QByteArray index = indexHeader();
-        QBuffer buf(&index);
-        buf.open(QIODevice::WriteOnly | QIODevice::Append);
-        QDataStream s(&buf);
-        Orvane::setupClassicStream(s);
+        std::vector<IndexClass*> kept;
+        kept.reserve(moves.size());
         for (const Move& m : moves)
-            s << *m.entry;
+            kept.push_back(m.entry);
+        const QByteArray index = indexBytes(kept, true);
         QFile f(indexNew);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(index) != index.size()
             || !Orvane::syncFile(f))
@@ -645,27 +626,16 @@ bool MailFolder::compact(unsigned int level)
     Orvane::syncDirectory(storageDevice);
     Orvane::faultPoint();
 
-    const QDir dir(storageDevice);
-    auto replace = [&](const QString& from, const QString& to) {
-        // rename(2) replaces the target atomically.
-        return ::rename(QFile::encodeName(dir.absoluteFilePath(from)).constData(),
-                        QFile::encodeName(dir.absoluteFilePath(to)).constData()) == 0;
-    };
-    const bool switched = replace(descNew, descriptorFileName) && (Orvane::faultPoint(), true)
-        && replace(msgNew, messagesFile) && (Orvane::faultPoint(), true)
-        && replace(indexNew, indexFileName);
+    const bool switched = renameOver(descNew, descriptorFileName) && (Orvane::faultPoint(), true)
+        && renameOver(msgNew, messagesFile) && (Orvane::faultPoint(), true)
+        && renameOver(indexNew, indexFileName);
     Orvane::syncDirectory(storageDevice);
     Orvane::faultPoint();
-    if (!switched) {
-        // Leave the mark: the next opening finishes the switch.
-        for (IndexClass* e : broken)
-            removeEntry(e);
-        return false;
-    }
-    QFile::remove(mark);
-
     for (IndexClass* e : broken)
         removeEntry(e);
+    if (!switched)
+        return false;  // the mark stays: the next opening finishes the switch
+    QFile::remove(mark);
     return true;
 }
 
@@ -682,7 +652,7 @@ void MailFolder::recoverInterruptedCompaction()
         // The new layout was complete: finish switching to it.
         for (const auto& p : pairs)
             if (QFile::exists(p[0]))
-                ::rename(QFile::encodeName(p[0]).constData(), QFile::encodeName(p[1]).constData());
+                renameOver(p[0], p[1]);
         Orvane::syncDirectory(storageDevice);
         QFile::remove(mark);
     } else {

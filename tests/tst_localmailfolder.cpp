@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,6 +31,7 @@ private slots:
     void damagedIndexKeepsHead();
     void compactDropsBrokenAndRebases();
     void compactLevel();
+    void compactRelativePath();
     void draftSurvivesCompaction();
     void deleteOne();
     void deleteList();
@@ -344,6 +346,28 @@ void tst_LocalMailFolder::compactLevel()
     QCOMPARE(f.getMessageCount(), 1);
     LocalMailFolder missing(tmp->path() + QLatin1String("/nowhere"));
     QVERIFY(!missing.compact(0));
+}
+
+void tst_LocalMailFolder::compactRelativePath()
+{
+    // A folder named by a path relative to the working directory compacts
+    // like any other (the new files are renamed over the old ones there).
+    const QString path = newFolderPath(QStringLiteral("relative"));
+    const QString old = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QFileInfo(path).path()));
+    {
+        LocalMailFolder f(QFileInfo(path).fileName());
+        const QString a = f.createMessage(message(1), "u", when, QString(), nullptr, false, 0);
+        f.createMessage(message(2), "u", when, QString(), nullptr, false, 0);
+        QVERIFY(f.deleteMessage(QStringList{a}));
+        QCOMPARE(f.getMessageCount(), 1);
+    }
+    QVERIFY(QDir::setCurrent(old));
+    QVERIFY(!QFile::exists(path + QLatin1String("/compact.commit")));
+    QVERIFY(!QFile::exists(path + QLatin1String("/messagesnew")));
+    QVERIFY(!read(path + QLatin1String("/messages")).contains("message 1"));
+    LocalMailFolder again(path);
+    QCOMPARE(again.getMessageCount(), 1);
 }
 
 void tst_LocalMailFolder::draftSurvivesCompaction()
