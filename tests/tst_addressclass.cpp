@@ -6,31 +6,7 @@
 #include <QTextCodec>
 #include <QTextStream>
 
-namespace {
-
-// A locale codec named "System" that can encode every text ('?' for what
-// Latin-1 lacks). Qt's codec registry owns every QTextCodec once constructed.
-class SystemCodec : public QTextCodec
-{
-public:
-    QByteArray name() const override { return QByteArrayLiteral("System"); }
-    int mibEnum() const override { return -4712; }
-
-protected:
-    QString convertToUnicode(const char* in, int len, ConverterState*) const override
-    {
-        return QString::fromLatin1(in, len);
-    }
-    QByteArray convertFromUnicode(const QChar* in, int len, ConverterState*) const override
-    {
-        QByteArray out(len, Qt::Uninitialized);
-        for (int i = 0; i < len; ++i)
-            out[i] = in[i].unicode() < 0x100 ? char(in[i].unicode()) : '?';
-        return out;
-    }
-};
-
-} // namespace
+#include "systemcodec.h"
 
 class tst_AddressClass : public QObject
 {
