@@ -407,6 +407,10 @@ bool MessageDevice::saveMessage(int iPart, const QByteArray& data)
 
     // The bodies: new content encoded here, the others copied as stored.
     // The messages file is needed only when a stored body must be copied.
+    auto failed = [&](const char* diagnostic) {
+        orvaneDebug(diagnostic, QFile::encodeName(fileName).constData());
+        return false;
+    };
     std::vector<QByteArray> bodies(static_cast<size_t>(count));
     QFile in(fileName);
     for (int i = 0; i < count; ++i) {
@@ -415,14 +419,9 @@ bool MessageDevice::saveMessage(int iPart, const QByteArray& data)
             continue;  // encoded below, once the footer flag is known
         if (p->length <= 0)
             continue;
-        if (!in.isOpen() && !in.open(QIODevice::ReadOnly)) {
-            orvaneDebug("No reading rights for %s", QFile::encodeName(fileName).constData());
-            return false;
-        }
-        if (p->offset < 0 || qint64(p->offset) + p->length > in.size() || !in.seek(p->offset)) {
-            orvaneDebug("No reading rights for %s", QFile::encodeName(fileName).constData());
-            return false;
-        }
+        if ((!in.isOpen() && !in.open(QIODevice::ReadOnly)) || p->offset < 0
+            || qint64(p->offset) + p->length > in.size() || !in.seek(p->offset))
+            return failed("No reading rights for %s");
         bodies[size_t(i)] = in.read(p->length);
     }
     in.close();
@@ -492,22 +491,17 @@ bool MessageDevice::saveMessage(int iPart, const QByteArray& data)
 
     // Write the new copy behind the others.
     QFile out(fileName);
-    if (fileName.isEmpty() || !out.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        orvaneDebug("No writing rights for %s", QFile::encodeName(fileName).constData());
-        return false;
-    }
+    if (fileName.isEmpty() || !out.open(QIODevice::WriteOnly | QIODevice::Append))
+        return failed("No writing rights for %s");
     const QByteArray separator =
         "From - " + now.toString(Qt::TextDate).toLatin1() + "\r\n";
     const qint64 start = out.size();
     const qint64 blockOffset = start + separator.size();
-    if (blockOffset + text.size() + 2 > std::numeric_limits<qint32>::max()) {
-        orvaneDebug("No writing rights for %s", QFile::encodeName(fileName).constData());
-        return false;
-    }
+    if (blockOffset + text.size() + 2 > std::numeric_limits<qint32>::max())
+        return failed("No writing rights for %s");  // offsets would not fit the records
     if (out.write(separator + text + "\r\n") != separator.size() + text.size() + 2 || !out.flush()) {
         out.resize(start);
-        orvaneDebug("No writing rights for %s", QFile::encodeName(fileName).constData());
-        return false;
+        return failed("No writing rights for %s");
     }
     out.close();
     _index->setUniblockOffset(long(blockOffset), false);
