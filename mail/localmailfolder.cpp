@@ -141,7 +141,7 @@ QString LocalMailFolder::createMessage(const QCString& text, const QCString& uid
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
         return QString();
     const qint64 start = f.size();
-    const QByteArray separator = "From - " + d.receivedDate.toLatin1() + "\r\n";
+    const QByteArray separator = Orvane::separatorLine(d.receivedDate.toLatin1());
     const qint64 blockOffset = start + separator.size();
     if (blockOffset + text.size() + 2 > MaxOffset)
         return QString();  // the record format holds 32-bit offsets only
@@ -365,8 +365,7 @@ bool LocalMailFolder::shouldExpunge()
     // Waste is what a compaction would reclaim from the two files it
     // rewrites: their sizes less what it would write again (each record
     // and each message text with its separator line and line end).
-    const qint64 separator = qint64(sizeof("From - ") - 1)
-        + QDateTime::currentDateTime().toString(Qt::TextDate).toLatin1().size() + 2;
+    const qint64 separator = Orvane::separatorLine(QDateTime::currentDateTime()).size();
     const qint64 total = QFileInfo(messagesFileName).size() + QFileInfo(descriptorFileName).size();
     qint64 used = 0;
     for (IndexClass* e : indexCollection.entries()) {

@@ -498,8 +498,7 @@ bool MailFolder::compact(unsigned int level)
     if (level != 0)
         orvaneDebug("Folder compressing isn't yet available.");
 
-    const QByteArray separator = "From - "
-        + QDateTime::currentDateTime().toString(Qt::TextDate).toLatin1() + "\r\n";
+    const QByteArray separator = Orvane::separatorLine(QDateTime::currentDateTime());
 
     const QString messagesFile = getMessagesFileName();
     const QString descNew = descriptorFileName + NewSuffix;

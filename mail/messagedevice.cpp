@@ -9,6 +9,7 @@
 #include "mimecodec.h"
 #include "mimepart.h"
 #include "orvanelog_p.h"
+#include "storefile_p.h"
 #include "streamio_p.h"
 
 #include <QBuffer>
@@ -493,8 +494,7 @@ bool MessageDevice::saveMessage(int iPart, const QByteArray& data)
     QFile out(fileName);
     if (fileName.isEmpty() || !out.open(QIODevice::WriteOnly | QIODevice::Append))
         return failed("No writing rights for %s");
-    const QByteArray separator =
-        "From - " + now.toString(Qt::TextDate).toLatin1() + "\r\n";
+    const QByteArray separator = Orvane::separatorLine(now);
     const qint64 start = out.size();
     const qint64 blockOffset = start + separator.size();
     if (blockOffset + text.size() + 2 > std::numeric_limits<qint32>::max())

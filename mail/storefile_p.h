@@ -3,6 +3,7 @@
 // File helpers of the store: durable writes and the fault-injection hook of
 // the crash tests.
 
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 
@@ -16,6 +17,19 @@ void syncDirectory(const QString& dir);
 /// that is synced and renamed over \a path: readers see the old or the new
 /// content, never a mix.
 bool writeFileAtomically(const QString& path, const QByteArray& data);
+
+/// The line that precedes each message in a messages file: "From - ",
+/// the date text and CR LF.
+inline QByteArray separatorLine(const QByteArray& dateText)
+{
+    return "From - " + dateText + "\r\n";
+}
+/// The separator line of a message written at \a when (compaction and
+/// composition date it in Qt's text date form).
+inline QByteArray separatorLine(const QDateTime& when)
+{
+    return separatorLine(when.toString(Qt::TextDate).toLatin1());
+}
 
 /// Crash-test hook: when the environment variable ORVANE_FAULT_KILL_POINT
 /// holds N, the process kills itself (SIGKILL) at the N-th call. Costs one
