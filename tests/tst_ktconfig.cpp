@@ -16,26 +16,23 @@ class tst_KTConfig : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-
-    // Declaration order matters: the first two run before any init().
-    void emptyBeforeInit();
-    void footerBeforeInit();
-
+    // Declaration order matters: this one runs before any init().
+    void beforeInit();
     void values();
-    void keyBaseJoin();
     void homeCleaned_data();
     void homeCleaned();
-    void initNullChangesNothing();
-    void initRecomputes();
     void footerAfterInit();
 
 private:
     static QString root() { return QFileInfo(QStringLiteral(ORVANE_KT_ROOT)).canonicalFilePath(); }
+    static QStringList all()
+    {
+        return {KTConfig::ktDirApp, KTConfig::ktKeyBase, KTConfig::ktData, KTConfig::ktLib, KTConfig::ktBin, KTConfig::ktUsrHome};
+    }
     void writeFile(const QString& path, const QByteArray& text);
-    void setFooterKey(const QString& key, const QString& value);
+    QByteArray footerFor(const QString& key, const QString& file);
 
     QTemporaryDir m_tmp;
-    QByteArray m_home;
 };
 
 void tst_KTConfig::initTestCase()
@@ -44,12 +41,10 @@ void tst_KTConfig::initTestCase()
     QVERIFY(!root().isEmpty());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_tmp.filePath(QStringLiteral("settings")));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_tmp.filePath(QStringLiteral("settings")));
-    m_home = qgetenv("HOME");
 }
 
 void tst_KTConfig::cleanupTestCase()
 {
-    qputenv("HOME", m_home);
     QFile::remove(root() + QLatin1String("/share/orvane/text_mail.txt"));
 }
 
@@ -61,55 +56,40 @@ void tst_KTConfig::writeFile(const QString& path, const QByteArray& text)
     QCOMPARE(f.write(text), text.size());
 }
 
-void tst_KTConfig::setFooterKey(const QString& key, const QString& value)
+/// The footer appended to "x" with the settings key \a key naming \a file.
+QByteArray tst_KTConfig::footerFor(const QString& key, const QString& file)
 {
     QSettings s(QSettings::UserScope, QStringLiteral("Norvatec"), QStringLiteral("Tovik"));
     s.clear();
-    if (!value.isNull())
-        s.setValue(key, value);
+    s.setValue(key, file);
     s.sync();
-    QCOMPARE(s.status(), QSettings::NoError);
+    return MIMECodec::encodeQuotedPrintable(QCString("x"), false, true);
 }
 
-void tst_KTConfig::emptyBeforeInit()
+// Before init every value is null, init(nullptr) changes nothing, and the
+// footer key is "/email/footerText".
+void tst_KTConfig::beforeInit()
 {
-    for (const QString* v : {&KTConfig::ktDirApp, &KTConfig::ktKeyBase, &KTConfig::ktData,
-                             &KTConfig::ktLib, &KTConfig::ktBin, &KTConfig::ktUsrHome})
-        QVERIFY(v->isNull());
     KTConfig::init(nullptr);
-    QVERIFY(KTConfig::ktDirApp.isNull());
-    QVERIFY(KTConfig::ktUsrHome.isNull());
-}
-
-// Before init the footer key is "/email/footerText" and its default the file
-// "/text_mail.txt".
-void tst_KTConfig::footerBeforeInit()
-{
+    for (const QString& v : all())
+        QVERIFY(v.isNull());
     const QString file = m_tmp.filePath(QStringLiteral("early.txt"));
     writeFile(file, "Pie temprano");
-    setFooterKey(QStringLiteral("/email/footerText"), file);
-    QCOMPARE(QByteArray(MIMECodec::encodeQuotedPrintable(QCString("x"), false, true)),
-             QByteArray("x=0APie temprano"));
+    QCOMPARE(footerFor(QStringLiteral("/email/footerText"), file), QByteArray("x=0APie temprano"));
 }
 
 void tst_KTConfig::values()
 {
+    KTConfig::ktDirApp = KTConfig::ktData = KTConfig::ktUsrHome = QStringLiteral("junk"); // recomputed
+    qputenv("HOME", QFile::encodeName(m_tmp.path() + QLatin1String("/again/")));
     KTConfig::init(QCoreApplication::instance());
-    QCOMPARE(KTConfig::ktDirApp, root());
-    QCOMPARE(KTConfig::ktDirApp,
-             QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/../../../..")));
-    QCOMPARE(KTConfig::ktKeyBase, QStringLiteral("Orvane/"));
-    QCOMPARE(KTConfig::ktData, root() + QLatin1String("/share/orvane"));
-    QCOMPARE(KTConfig::ktLib, root() + QLatin1String("/lib"));
-    QCOMPARE(KTConfig::ktBin, root() + QLatin1String("/bin"));
-    QCOMPARE(KTConfig::ktUsrHome, QDir::cleanPath(QDir::home().absolutePath()));
-}
-
-void tst_KTConfig::keyBaseJoin()
-{
-    QVERIFY(KTConfig::ktKeyBase.endsWith(QLatin1Char('/')));
-    QCOMPARE(KTConfig::ktKeyBase + QLatin1String("/email/footerText"),
-             QStringLiteral("Orvane//email/footerText"));
+    QCOMPARE(KTConfig::ktDirApp, QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/../../../..")));
+    QCOMPARE(all(), QStringList({root(), QStringLiteral("Orvane/"), root() + QLatin1String("/share/orvane"),
+                                 root() + QLatin1String("/lib"), root() + QLatin1String("/bin"), m_tmp.path() + QLatin1String("/again")}));
+    const QStringList before = all();
+    qputenv("HOME", "/nowhere/else");
+    KTConfig::init(nullptr);
+    QCOMPARE(all(), before);
 }
 
 void tst_KTConfig::homeCleaned_data()
@@ -117,10 +97,8 @@ void tst_KTConfig::homeCleaned_data()
     QTest::addColumn<QString>("home");
     QTest::addColumn<QString>("expected");
     const QString t = m_tmp.path();
-    QTest::newRow("trailing slash") << t + QLatin1String("/") << t;
-    QTest::newRow("dot components") << t + QLatin1String("/./a/.") << t + QLatin1String("/a");
-    QTest::newRow("double slashes") << t + QLatin1String("//a//b/") << t + QLatin1String("/a/b");
-    QTest::newRow("dot-dot") << t + QLatin1String("/a/../b/") << t + QLatin1String("/b");
+    QTest::newRow("dot components, trailing slash") << t + QLatin1String("/./a/.") << t + QLatin1String("/a");
+    QTest::newRow("double slashes, dot-dot") << t + QLatin1String("//a//../b/") << t + QLatin1String("/b");
 }
 
 void tst_KTConfig::homeCleaned()
@@ -132,32 +110,6 @@ void tst_KTConfig::homeCleaned()
     QCOMPARE(KTConfig::ktUsrHome, expected);
 }
 
-void tst_KTConfig::initNullChangesNothing()
-{
-    KTConfig::init(QCoreApplication::instance());
-    const QStringList before{KTConfig::ktDirApp, KTConfig::ktKeyBase, KTConfig::ktData,
-                             KTConfig::ktLib, KTConfig::ktBin, KTConfig::ktUsrHome};
-    qputenv("HOME", "/nowhere/else");
-    KTConfig::init(nullptr);
-    const QStringList after{KTConfig::ktDirApp, KTConfig::ktKeyBase, KTConfig::ktData,
-                            KTConfig::ktLib, KTConfig::ktBin, KTConfig::ktUsrHome};
-    QCOMPARE(after, before);
-}
-
-void tst_KTConfig::initRecomputes()
-{
-    KTConfig::ktDirApp = KTConfig::ktKeyBase = KTConfig::ktData = QStringLiteral("junk");
-    KTConfig::ktLib = KTConfig::ktBin = KTConfig::ktUsrHome = QStringLiteral("junk");
-    qputenv("HOME", QFile::encodeName(m_tmp.path() + QLatin1String("/again/")));
-    KTConfig::init(QCoreApplication::instance());
-    QCOMPARE(KTConfig::ktDirApp, root());
-    QCOMPARE(KTConfig::ktKeyBase, QStringLiteral("Orvane/"));
-    QCOMPARE(KTConfig::ktData, root() + QLatin1String("/share/orvane"));
-    QCOMPARE(KTConfig::ktLib, root() + QLatin1String("/lib"));
-    QCOMPARE(KTConfig::ktBin, root() + QLatin1String("/bin"));
-    QCOMPARE(KTConfig::ktUsrHome, m_tmp.path() + QLatin1String("/again"));
-}
-
 // After init the footer key is "Orvane//email/footerText" and its default the
 // file text_mail.txt in the shared data directory.
 void tst_KTConfig::footerAfterInit()
@@ -165,15 +117,11 @@ void tst_KTConfig::footerAfterInit()
     KTConfig::init(QCoreApplication::instance());
     const QString dataFile = KTConfig::ktData + QLatin1String("/text_mail.txt");
     writeFile(dataFile, "Pie de datos\n");
-    setFooterKey(QStringLiteral("/email/footerText"), m_tmp.filePath(QStringLiteral("early.txt")));
-    QCOMPARE(QByteArray(MIMECodec::encodeQuotedPrintable(QCString("x"), false, true)),
+    QCOMPARE(footerFor(QStringLiteral("/email/footerText"), m_tmp.filePath(QStringLiteral("early.txt"))),
              QByteArray("x=0APie de datos=0A"));
-
     const QString file = m_tmp.filePath(QStringLiteral("late.txt"));
     writeFile(file, "Pie tardio");
-    setFooterKey(KTConfig::ktKeyBase + QLatin1String("/email/footerText"), file);
-    QCOMPARE(QByteArray(MIMECodec::encodeQuotedPrintable(QCString("x"), false, true)),
-             QByteArray("x=0APie tardio"));
+    QCOMPARE(footerFor(QStringLiteral("Orvane//email/footerText"), file), QByteArray("x=0APie tardio"));
     QVERIFY(QFile::remove(dataFile));
 }
 
