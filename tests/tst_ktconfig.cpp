@@ -3,8 +3,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,12 +13,11 @@ class tst_KTConfig : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { QFile::remove(root() + QLatin1String("/share/orvane/text_mail.txt")); }
     // Declaration order matters: this one runs before any init().
     void beforeInit();
+    void values_data();
     void values();
-    void homeCleaned_data();
-    void homeCleaned();
     void footerAfterInit();
 
 private:
@@ -29,41 +26,27 @@ private:
     {
         return {KTConfig::ktDirApp, KTConfig::ktKeyBase, KTConfig::ktData, KTConfig::ktLib, KTConfig::ktBin, KTConfig::ktUsrHome};
     }
-    void writeFile(const QString& path, const QByteArray& text);
-    QByteArray footerFor(const QString& key, const QString& file);
+    /// The footer appended to "x" when the settings key \a key names a file holding \a text.
+    QByteArray footerFor(const QString& key, const QString& path, const QByteArray& text)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size())
+            return "cannot write " + path.toUtf8();
+        f.close();
+        QSettings s(QSettings::UserScope, QStringLiteral("Norvatec"), QStringLiteral("Tovik"));
+        s.clear();
+        s.setValue(key, m_tmp.filePath(QStringLiteral("early.txt")));
+        return MIMECodec::encodeQuotedPrintable(QCString("x"), false, true);
+    }
 
     QTemporaryDir m_tmp;
 };
 
 void tst_KTConfig::initTestCase()
 {
-    QVERIFY(m_tmp.isValid());
     QVERIFY(!root().isEmpty());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_tmp.filePath(QStringLiteral("settings")));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_tmp.filePath(QStringLiteral("settings")));
-}
-
-void tst_KTConfig::cleanupTestCase()
-{
-    QFile::remove(root() + QLatin1String("/share/orvane/text_mail.txt"));
-}
-
-void tst_KTConfig::writeFile(const QString& path, const QByteArray& text)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(text), text.size());
-}
-
-/// The footer appended to "x" with the settings key \a key naming \a file.
-QByteArray tst_KTConfig::footerFor(const QString& key, const QString& file)
-{
-    QSettings s(QSettings::UserScope, QStringLiteral("Norvatec"), QStringLiteral("Tovik"));
-    s.clear();
-    s.setValue(key, file);
-    s.sync();
-    return MIMECodec::encodeQuotedPrintable(QCString("x"), false, true);
 }
 
 // Before init every value is null, init(nullptr) changes nothing, and the
@@ -71,42 +54,33 @@ QByteArray tst_KTConfig::footerFor(const QString& key, const QString& file)
 void tst_KTConfig::beforeInit()
 {
     KTConfig::init(nullptr);
-    for (const QString& v : all())
-        QVERIFY(v.isNull());
-    const QString file = m_tmp.filePath(QStringLiteral("early.txt"));
-    writeFile(file, "Pie temprano");
-    QCOMPARE(footerFor(QStringLiteral("/email/footerText"), file), QByteArray("x=0APie temprano"));
+    QCOMPARE(all().join(QString()), QString());
+    QVERIFY(KTConfig::ktDirApp.isNull() && KTConfig::ktUsrHome.isNull());
+    QCOMPARE(footerFor(QStringLiteral("/email/footerText"), m_tmp.filePath(QStringLiteral("early.txt")), "Pie temprano"),
+             QByteArray("x=0APie temprano"));
 }
 
-void tst_KTConfig::values()
-{
-    KTConfig::ktDirApp = KTConfig::ktData = KTConfig::ktUsrHome = QStringLiteral("junk"); // recomputed
-    qputenv("HOME", QFile::encodeName(m_tmp.path() + QLatin1String("/again/")));
-    KTConfig::init(QCoreApplication::instance());
-    QCOMPARE(KTConfig::ktDirApp, QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/../../../..")));
-    QCOMPARE(all(), QStringList({root(), QStringLiteral("Orvane/"), root() + QLatin1String("/share/orvane"),
-                                 root() + QLatin1String("/lib"), root() + QLatin1String("/bin"), m_tmp.path() + QLatin1String("/again")}));
-    const QStringList before = all();
-    qputenv("HOME", "/nowhere/else");
-    KTConfig::init(nullptr);
-    QCOMPARE(all(), before);
-}
-
-void tst_KTConfig::homeCleaned_data()
+void tst_KTConfig::values_data()
 {
     QTest::addColumn<QString>("home");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected"); // the home directory, cleaned
     const QString t = m_tmp.path();
     QTest::newRow("dot components, trailing slash") << t + QLatin1String("/./a/.") << t + QLatin1String("/a");
     QTest::newRow("double slashes, dot-dot") << t + QLatin1String("//a//../b/") << t + QLatin1String("/b");
 }
 
-void tst_KTConfig::homeCleaned()
+void tst_KTConfig::values()
 {
     QFETCH(QString, home);
     QFETCH(QString, expected);
+    KTConfig::ktDirApp = KTConfig::ktData = KTConfig::ktUsrHome = QStringLiteral("junk"); // recomputed
     qputenv("HOME", QFile::encodeName(home));
     KTConfig::init(QCoreApplication::instance());
+    QCOMPARE(KTConfig::ktDirApp, QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/../../../..")));
+    QCOMPARE(all(), QStringList({root(), QStringLiteral("Orvane/"), root() + QLatin1String("/share/orvane"),
+                                 root() + QLatin1String("/lib"), root() + QLatin1String("/bin"), expected}));
+    qputenv("HOME", "/nowhere/else");
+    KTConfig::init(nullptr);
     QCOMPARE(KTConfig::ktUsrHome, expected);
 }
 
@@ -115,14 +89,11 @@ void tst_KTConfig::homeCleaned()
 void tst_KTConfig::footerAfterInit()
 {
     KTConfig::init(QCoreApplication::instance());
-    const QString dataFile = KTConfig::ktData + QLatin1String("/text_mail.txt");
-    writeFile(dataFile, "Pie de datos\n");
-    QCOMPARE(footerFor(QStringLiteral("/email/footerText"), m_tmp.filePath(QStringLiteral("early.txt"))),
+    QVERIFY(QDir().mkpath(KTConfig::ktData));
+    QCOMPARE(footerFor(QStringLiteral("/email/footerText"), KTConfig::ktData + QLatin1String("/text_mail.txt"), "Pie de datos\n"),
              QByteArray("x=0APie de datos=0A"));
-    const QString file = m_tmp.filePath(QStringLiteral("late.txt"));
-    writeFile(file, "Pie tardio");
-    QCOMPARE(footerFor(QStringLiteral("Orvane//email/footerText"), file), QByteArray("x=0APie tardio"));
-    QVERIFY(QFile::remove(dataFile));
+    QCOMPARE(footerFor(QStringLiteral("Orvane//email/footerText"), m_tmp.filePath(QStringLiteral("early.txt")), "Pie tardio"),
+             QByteArray("x=0APie tardio"));
 }
 
 QTEST_GUILESS_MAIN(tst_KTConfig)

@@ -141,17 +141,13 @@ void tst_ToolCodec::md5()
 void tst_ToolCodec::helpAndVersion()
 {
     const Run all = run({QStringLiteral("--help")});
-    QCOMPARE(all.rc, 0);
-    for (const QByteArray command : {"encode", "decode", "md5"}) {
+    for (const QByteArray& command : {QByteArray("encode"), QByteArray("decode"), QByteArray("md5")}) {
         const Run r = run({QString::fromLatin1(command), QStringLiteral("--help")});
-        QCOMPARE(r.rc, 0);
-        QCOMPARE(r.err, QByteArray());
-        QVERIFY2(r.out.startsWith("usage: orvane-mail " + command + ' ') && r.out.count('\n') > 2, r.out.constData());
-        QVERIFY(all.out.contains("\n  " + command + ' '));
+        QCOMPARE(r.rc + r.err.size(), 0);
+        QVERIFY2(r.out.startsWith("usage: orvane-mail " + command + ' ') && all.out.contains("\n  " + command + ' '), r.out.constData());
     }
     const Run r = run({QStringLiteral("--version")});
-    QCOMPARE(r.rc, 0);
-    QCOMPARE(r.out, QByteArray("orvane-mail " ORVANE_MAIL_VERSION "\n"));
+    QCOMPARE(QByteArray::number(all.rc + r.rc) + ' ' + r.out, QByteArray("0 orvane-mail " ORVANE_MAIL_VERSION "\n"));
 }
 
 // Every failure: a message on stderr, a non-zero exit and nothing on stdout.
