@@ -117,15 +117,8 @@ void tst_CharSets::translateMatchesTransferDecoders()
                  QLatin1String("x ") + QString::fromLatin1(expected.constData()) + QLatin1String(" y"));
         // quoted-printable of random printable text with escapes and '='
         QByteArray q;
-        for (int i = 0; i < 20; ++i) {
-            const int k = int(rng.bounded(0, 5));
-            q += k == 0 ? QByteArray("=")
-                : k == 1 ? "=" + QByteArray::number(rng.bounded(0, 256), 16).rightJustified(2, '0').toUpper()
-                         : QByteArray(1, char(rng.bounded(0x21, 0x7f)));
-        }
-        q.replace('?', '_');
-        if (q.contains("?="))
-            continue; // the closing "?=" is the first one after the text starts
+        for (int i = 0; i < 20; ++i)
+            q += "=A=0=E9=00xyz_!"[rng.bounded(0, 14)];
         const QByteArray qd = MIMECodec::decode(q, "quoted-printable");
         QCOMPARE(MIMECodec::translate(QCString("=?ISO-8859-1?Q?" + q + "?=")), QString::fromLatin1(qd.constData()));
     }
@@ -135,11 +128,11 @@ void tst_CharSets::translateLargeInputs_data()
 {
     QTest::addColumn<QByteArray>("unit");
     QTest::addColumn<int>("repeat");
-    QTest::addColumn<int>("expectedLength"); // -1: only bounded by the input
+    QTest::addColumn<int>("expectedLength"); // 0: only bounded by the input
     QTest::newRow("many words") << QByteArray("=?utf-8?B?w6k=?= ") << 60000 << 120000;
-    QTest::newRow("many openings") << QByteArray("=?") << 500000 << -1;
-    QTest::newRow("openings and ?") << QByteArray("=?a?b?c") << 150000 << -1;
-    QTest::newRow("unterminated q") << QByteArray("=?utf-8?Q?=E9") << 80000 << -1;
+    QTest::newRow("many openings") << QByteArray("=?") << 500000 << 0;
+    QTest::newRow("openings and ?") << QByteArray("=?a?b?c") << 150000 << 0;
+    QTest::newRow("unterminated q") << QByteArray("=?utf-8?Q?=E9") << 80000 << 0;
 }
 
 // Megabyte values of any shape decode in one linear pass (a rescan per
@@ -154,9 +147,7 @@ void tst_CharSets::translateLargeInputs()
     QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
     const QString got = MIMECodec::translate(QCString(raw));
     QLoggingCategory::setFilterRules(QString());
-    QVERIFY(got.size() > 0 && got.size() <= raw.size());
-    if (expectedLength >= 0)
-        QCOMPARE(got.size(), expectedLength);
+    QVERIFY(got.size() > 0 && got.size() <= raw.size() && (!expectedLength || got.size() == expectedLength));
 }
 
 void tst_CharSets::registry()
