@@ -1,7 +1,6 @@
 #include <headerclass.h>
 #include <messageclass.h>
 
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <map>
@@ -28,7 +27,6 @@ private slots:
     void deepNesting();
     void hostileSizes_data();
     void hostileSizes();
-    void randomBytesStayInside();
 };
 
 static QString field(const MessageClass& m, const QString& name)
@@ -97,14 +95,9 @@ void tst_MessageClass::headerFields_data()
     const QByteArray base = "From: a@example.org\nTo: b@example.org\n";
     QTest::newRow("names ignore case") << QByteArray("FROM: x@example.org\n") << "From" << "<x@example.org>";
     QTest::newRow("no space after colon") << QByteArray("Subject:Hello\n") << "Subject" << "Hello";
-    QTest::newRow("tab after colon") << QByteArray("Subject:\tHi\n") << "Subject" << "Hi";
     QTest::newRow("subject keeps parentheses") << QByteArray("Subject: Re: (fwd) hi\n") << "Subject" << "Re: (fwd) hi";
-    QTest::newRow("subject encoded word with paren")
-        << QByteArray("Subject: =?utf-8?Q?a_(b?= c\n") << "Subject" << "=?utf-8?Q?a_(b?= c";
     QTest::newRow("comments elsewhere") << QByteArray("Organization: Acme (the big one) Inc\n")
                                         << "Organization" << "Acme  Inc";
-    QTest::newRow("quoted paren stays") << QByteArray("Organization: \"a (b)\" c\n") << "Organization" << "\"a (b)\" c";
-    QTest::newRow("folded") << QByteArray("Subject: a\n\tb\n") << "Subject" << "a b";
     QTest::newRow("folded crlf") << QByteArray("Subject: a\r\n  b\r\n\r\n") << "Subject" << "a b";
     QTest::newRow("second subject wins") << QByteArray("Subject: one\nSubject: two\n") << "Subject" << "two";
     QTest::newRow("no subject") << base << "Subject" << "(no subject)";
@@ -120,7 +113,6 @@ void tst_MessageClass::headerFields_data()
     QTest::newRow("priority 7") << QByteArray("Priority: 7\n") << "Priority" << "Normal";
     QTest::newRow("priority beats x-priority") << QByteArray("X-Priority: 1\nPriority: low\n") << "Priority" << "Low";
     QTest::newRow("msmail word") << QByteArray("X-MSMail-Priority: High\n") << "Priority" << "High";
-    QTest::newRow("message-id") << QByteArray("Message-ID: <id1@x>\n") << "Message_ID" << "id1@x";
     QTest::newRow("message-id comment") << QByteArray("Message-Id: <id1@x> (c)\n") << "Message_ID" << "id1@x";
     QTest::newRow("in-reply-to first") << QByteArray("In-Reply-To: <id1> <id2>\n") << "In_Reply_To" << "id1";
     QTest::newRow("references minus reply")
@@ -370,26 +362,18 @@ void tst_MessageClass::helpers()
     QCOMPARE(got.join(QLatin1Char('|')), out);
 }
 
+// The header alone: taken out, made into a message without parts, and
+// imported into a parsed message, whose parts stay.
 void tst_MessageClass::headerRoundTrip()
 {
-    MessageClass m{ QCString("From: A <a@x>\nTo: b@y\nSubject: s\nReferences: <r1>\nReceived: one\n"
-                             "Content-Type: text/html\n\nbody\n") };
+    MessageClass m{ QCString("From: A <a@x>\nSubject: s\nReferences: <r1>\nReceived: one\nContent-Type: text/html\n\nbody\n") };
     const HeaderClass h = m.header();
-    QCOMPARE(h.Subject, QCString("s"));
-    QCOMPARE(h.From.email, QCString("a@x"));
-    QCOMPARE(h.References, QList<QCString>{ QCString("r1") });
-
+    QCOMPARE(h.Subject + ' ' + h.From.email + ' ' + h.References.value(0), QCString("s a@x r1"));
     MessageClass copy(h);
-    QVERIFY(copy.partList.empty());
-    QVERIFY(!copy.digest);
-    QCOMPARE(copy.Subject, m.Subject);
-    QCOMPARE(copy.Content_Type, QCString("text/html"));
-    QCOMPARE(copy.Received, m.Received);
+    QVERIFY(copy.partList.empty() && !copy.digest);
+    QCOMPARE(copy.Subject + ' ' + copy.Content_Type + ' ' + copy.Received.value(0), QCString("s text/html one"));
     QCOMPARE(copy.Date.toQCString(), m.Date.toQCString());
-
-    // importHeader leaves the parts alone.
-    HeaderClass other("Subject: t\n");
-    m.importHeader(other);
+    m.importHeader(HeaderClass("Subject: t\n"));
     QCOMPARE(m.Subject, QCString("t"));
     QCOMPARE(int(m.partList.size()), 1);
 }
@@ -453,29 +437,6 @@ void tst_MessageClass::hostileSizes()
     QCOMPARE(int(m.Received.size()), received);
     QCOMPARE(int(m.partList.size()), parts);
     QCOMPARE(QByteArray(raw.mid(m.partList.back()->offset, m.partList.back()->length)), lastBody);
-}
-
-void tst_MessageClass::randomBytesStayInside()
-{
-    // Random mixtures of header and MIME fragments: every part lies inside
-    // the text and has a non-negative length.
-    static const char* const pieces[] = {
-        "Content-Type: multipart/mixed; boundary=a\n", "--a\n", "--a--\n", "\n", "\r\n", "\r",
-        "Content-Type: multipart/digest; boundary=b\n", "--b", "x", "\0", "\xff", ": ", " \t",
-        "Content-Disposition: attachment\n", "Content-Type: text/plain; name=q\n", "--",
-    };
-    QRandomGenerator rng(12345);
-    QTest::failOnWarning(QRegularExpression());
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray text;
-        for (int i = int(rng.bounded(60)); i > 0; --i) {
-            const char* piece = pieces[rng.bounded(int(sizeof pieces / sizeof *pieces))];
-            text += *piece ? QByteArray(piece) : QByteArray(1, '\0');
-        }
-        MessageClass m{ QCString(text) };
-        for (const auto& p : m.partList)
-            QVERIFY2(p->offset >= 0 && p->length >= 0 && p->offset + p->length <= text.size(), text.toHex().constData());
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_MessageClass)

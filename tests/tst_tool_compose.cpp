@@ -136,41 +136,31 @@ void tst_ToolCompose::compose()
     QVERIFY(QRegularExpression(QStringLiteral("^\\{[0-9a-f-]{36}\\}$")).match(id).hasMatch());
 
     LocalMailFolder folder(folderPath);
-    QCOMPARE(folder.getMessageCount(), 1);
-    QCOMPARE(folder.getUnread(), 0u);
-    IndexClass* e = folder.indexIDict()->find(id);
-    QVERIFY(e);
-    MessageDevice dev(e);
+    QCOMPARE(QList<int>({folder.getMessageCount(), int(folder.getUnread())}), QList<int>({1, 0}));
+    MessageDevice dev(folder.indexIDict()->find(id));
     dev.loadDescriptor(false);
     const MessageDescriptor& d = dev.getDescriptor();
-    QCOMPARE(d.subject, QStringLiteral("Zählerstand €"));
-    QCOMPARE(d.to, (QStringList{QStringLiteral("a@example.org"), QStringLiteral("Bea <b@example.org>")}));
-    QCOMPARE(d.cc, QStringList{QStringLiteral("c@example.org")});
+    QCOMPARE(QStringList({d.subject, d.status, d.to.join(QLatin1Char(',')), d.cc.join(QLatin1Char(','))}),
+             QStringList({QStringLiteral("Zählerstand €"), QStringLiteral("Read"),
+                          QStringLiteral("a@example.org,Bea <b@example.org>"), QStringLiteral("c@example.org")}));
     QVERIFY(!d.sentDate.isEmpty());
-    QCOMPARE(d.status, QStringLiteral("Read"));
-
     const QCString text = dev.rfc822Message();
-    QVERIFY(text.startsWith("Date: "));
-    QVERIFY(text.contains("\nSubject: =?utf-8?B?"));
+    QVERIFY(text.startsWith("Date: ") && text.contains("\nSubject: =?utf-8?B?"));
     QVERIFY(text.contains("\nMessage-ID: <" + d.messageID.toLatin1() + ">\n"));
-    if (parts.isEmpty())
-        QVERIFY(text.endsWith("MIME-Version: 1.0\n"));
-
+    QVERIFY(!parts.isEmpty() || text.endsWith("MIME-Version: 1.0\n"));
     QCOMPARE(dev.getPartCount(), parts.size());
     for (int i = 0; i < parts.size(); ++i) {
         const MimePart* p = dev[i];
-        QCOMPARE(p->type, QCString(parts[i].type));
-        QCOMPARE(p->mimetype, QCString(parts[i].mimetype));
-        QCOMPARE(p->encoding, QCString(parts[i].encoding));
-        QCOMPARE(p->charset, QCString(parts[i].charset));
-        QCOMPARE(p->name, QCString(parts[i].name));
+        const Expected& x = parts[i];
+        QCOMPARE(QList<QCString>({p->type, p->mimetype, p->encoding, p->charset, p->name}),
+                 QList<QCString>({x.type, x.mimetype, x.encoding, x.charset, x.name}));
         QByteArray data;
-        if (parts[i].content.isEmpty())
+        if (x.content.isEmpty())
             QTest::ignoreMessage(QtDebugMsg, "messagedevice: empty part");
         QVERIFY(dev.getPartData(i, data));
         if (p->encoding != "base64" && data.endsWith('\0'))
             data.chop(1);
-        QCOMPARE(data, parts[i].content);
+        QCOMPARE(data, x.content);
     }
 }
 
