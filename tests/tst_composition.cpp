@@ -124,6 +124,9 @@ void tst_Composition::singlePart()
         "Content-Transfer-Encoding: quoted-printable\n"
         "\n"
         "Hola=3D=0A"));
+    MessageDevice dev(f.indexIDict()->find(c.id));
+    dev.loadDescriptor(false);
+    QCOMPARE(dev.getDescriptor().attachments, (unsigned char)0);  // a text part is no attachment
 }
 
 void tst_Composition::twoPartsWithFooterAndHeaders()
