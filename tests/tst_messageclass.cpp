@@ -231,8 +231,8 @@ void tst_MessageClass::parts_data()
                                  << "text text/plain 8bit us-ascii unknown attachment.dat 101 1" << QStringList{ QStringLiteral("X") };
     QTest::newRow("text attachment") << single("Content-Type: text/plain; name=a.txt\nContent-Disposition: attachment")
                                      << "attachment text/plain 8bit us-ascii unknown a.txt 117 1" << QStringList{ QStringLiteral("X") };
-    QTest::newRow("other text") << single("Content-Type: text/x-diff")
-                                << "text text/x-diff 8bit us-ascii unknown attachment.dat 74 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("other text, upper case") << single("Content-Type: TEXT/X-ZDIFF")
+                                << "text text/x-zdiff 8bit us-ascii unknown attachment.dat 75 1" << QStringList{ QStringLiteral("X") };
     QTest::newRow("octet-stream quoted name") << single("Content-Type: application/octet-stream; name=\"a b.bin\"\nContent-Disposition: attachment; filename=c.bin")
                                               << "attachment application/octet-stream 8bit us-ascii unknown a b.bin 151 1"
                                               << QStringList{ QStringLiteral("X") };
