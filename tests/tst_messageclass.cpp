@@ -1,9 +1,9 @@
 #include <headerclass.h>
 #include <messageclass.h>
 
-#include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTest>
+
+#include <map>
 
 // Header fields, the MIME structure walk and the string helpers of the
 // message parser. Part tables are written as text rows:
@@ -21,65 +21,35 @@ private slots:
     void parts();
     void diagnostics_data();
     void diagnostics();
-    void stripComments_data();
-    void stripComments();
-    void stripQuotesAndBrackets_data();
-    void stripQuotesAndBrackets();
-    void split_data();
-    void split();
-    void chunk_data();
-    void chunk();
+    void helpers_data();
+    void helpers();
     void headerRoundTrip();
     void deepNesting();
-    void manyParts();
-    void hugeHeaders_data();
-    void hugeHeaders();
-    void partLimit();
-    void randomBytesStayInside();
+    void hostileSizes_data();
+    void hostileSizes();
 };
 
 static QString field(const MessageClass& m, const QString& name)
 {
-    auto s = [](const QCString& c) { return QString::fromLatin1(c); };
     auto l = [](const QList<QCString>& list) {
         QStringList out;
         for (const QCString& c : list)
             out << QString::fromLatin1(c);
         return out.join(QLatin1Char('|'));
     };
-    if (name == QLatin1String("From"))
-        return s(m.From.getOriginalAddress());
-    if (name == QLatin1String("Reply_To"))
-        return s(m.Reply_To.getOriginalAddress());
-    if (name == QLatin1String("To"))
-        return s(m.To.toQCString());
-    if (name == QLatin1String("Cc"))
-        return s(m.Cc.toQCString());
-    if (name == QLatin1String("Subject"))
-        return s(m.Subject);
-    if (name == QLatin1String("Message_ID"))
-        return s(m.Message_ID);
-    if (name == QLatin1String("In_Reply_To"))
-        return s(m.In_Reply_To);
-    if (name == QLatin1String("Organization"))
-        return s(m.Organization);
-    if (name == QLatin1String("Status"))
-        return s(m.Status);
-    if (name == QLatin1String("Priority"))
-        return s(m.Priority);
-    if (name == QLatin1String("Content_Type"))
-        return s(m.Content_Type);
-    if (name == QLatin1String("Content_Transfer_Encoding"))
-        return s(m.Content_Transfer_Encoding);
+    const std::map<QString, QCString> fields{
+        {QStringLiteral("From"), m.From.getOriginalAddress()}, {QStringLiteral("To"), m.To.toQCString()},
+        {QStringLiteral("Cc"), m.Cc.toQCString()}, {QStringLiteral("Subject"), m.Subject},
+        {QStringLiteral("Message_ID"), m.Message_ID}, {QStringLiteral("In_Reply_To"), m.In_Reply_To},
+        {QStringLiteral("Organization"), m.Organization}, {QStringLiteral("Status"), m.Status},
+        {QStringLiteral("Priority"), m.Priority}, {QStringLiteral("Content_Type"), m.Content_Type},
+        {QStringLiteral("Content_Transfer_Encoding"), m.Content_Transfer_Encoding},
+        {QStringLiteral("Date"), m.Date.toQCString()}, {QStringLiteral("digest"), m.digest ? "true" : "false"}};
     if (name == QLatin1String("Received"))
         return l(m.Received);
     if (name == QLatin1String("References"))
         return l(m.References);
-    if (name == QLatin1String("Date"))
-        return s(m.Date.toQCString());
-    if (name == QLatin1String("digest"))
-        return m.digest ? QStringLiteral("true") : QStringLiteral("false");
-    return QStringLiteral("?");
+    return QString::fromLatin1(fields.at(name));
 }
 
 static QString table(const MessageClass& m)
@@ -125,39 +95,26 @@ void tst_MessageClass::headerFields_data()
     const QByteArray base = "From: a@example.org\nTo: b@example.org\n";
     QTest::newRow("names ignore case") << QByteArray("FROM: x@example.org\n") << "From" << "<x@example.org>";
     QTest::newRow("no space after colon") << QByteArray("Subject:Hello\n") << "Subject" << "Hello";
-    QTest::newRow("to without space") << QByteArray("To:bob@example.org\n") << "To" << "<bob@example.org>";
-    QTest::newRow("tab after colon") << QByteArray("Subject:\tHi\n") << "Subject" << "Hi";
     QTest::newRow("subject keeps parentheses") << QByteArray("Subject: Re: (fwd) hi\n") << "Subject" << "Re: (fwd) hi";
-    QTest::newRow("subject encoded word with paren")
-        << QByteArray("Subject: =?utf-8?Q?a_(b?= c\n") << "Subject" << "=?utf-8?Q?a_(b?= c";
     QTest::newRow("comments elsewhere") << QByteArray("Organization: Acme (the big one) Inc\n")
                                         << "Organization" << "Acme  Inc";
-    QTest::newRow("quoted paren stays") << QByteArray("Organization: \"a (b)\" c\n") << "Organization" << "\"a (b)\" c";
-    QTest::newRow("folded") << QByteArray("Subject: a\n\tb\n") << "Subject" << "a b";
     QTest::newRow("folded crlf") << QByteArray("Subject: a\r\n  b\r\n\r\n") << "Subject" << "a b";
     QTest::newRow("second subject wins") << QByteArray("Subject: one\nSubject: two\n") << "Subject" << "two";
     QTest::newRow("no subject") << base << "Subject" << "(no subject)";
     QTest::newRow("empty subject") << QByteArray("Subject:\n") << "Subject" << "(no subject)";
     QTest::newRow("received accumulate") << QByteArray("Received: a\nReceived: b (c)\nReceived: d\n")
                                          << "Received" << "a|b |d";
-    QTest::newRow("status O") << QByteArray("Status: O\n") << "Status" << "Read";
     QTest::newRow("status R") << QByteArray("Status: R\n") << "Status" << "Read";
     QTest::newRow("status RO") << QByteArray("Status: RO\n") << "Status" << "New";
-    QTest::newRow("status missing") << base << "Status" << "New";
     QTest::newRow("x-priority 1") << QByteArray("X-Priority: 1 (Highest)\n") << "Priority" << "Highest";
-    QTest::newRow("x-priority 3") << QByteArray("X-Priority: 3\n") << "Priority" << "Normal";
     QTest::newRow("x-priority 5") << QByteArray("X-MSMail-Priority: 5\n") << "Priority" << "Lowest";
     QTest::newRow("priority HIGH") << QByteArray("Priority: HIGH\n") << "Priority" << "High";
-    QTest::newRow("priority urgent") << QByteArray("Priority: urgent\n") << "Priority" << "Normal";
     QTest::newRow("priority 2") << QByteArray("Priority: 2\n") << "Priority" << "High";
     QTest::newRow("priority 7") << QByteArray("Priority: 7\n") << "Priority" << "Normal";
-    QTest::newRow("no priority") << base << "Priority" << "Normal";
     QTest::newRow("priority beats x-priority") << QByteArray("X-Priority: 1\nPriority: low\n") << "Priority" << "Low";
     QTest::newRow("msmail word") << QByteArray("X-MSMail-Priority: High\n") << "Priority" << "High";
-    QTest::newRow("message-id") << QByteArray("Message-ID: <id1@x>\n") << "Message_ID" << "id1@x";
     QTest::newRow("message-id comment") << QByteArray("Message-Id: <id1@x> (c)\n") << "Message_ID" << "id1@x";
     QTest::newRow("in-reply-to first") << QByteArray("In-Reply-To: <id1> <id2>\n") << "In_Reply_To" << "id1";
-    QTest::newRow("in-reply-to bare") << QByteArray("In-Reply-To: id1\n") << "In_Reply_To" << "";
     QTest::newRow("references minus reply")
         << QByteArray("References: <a> <b> <c>\nIn-Reply-To: <c>\n") << "References" << "a|b";
     QTest::newRow("references folded") << QByteArray("References: <a>\n <b>,<c>\n") << "References" << "a|b|c";
@@ -172,11 +129,9 @@ void tst_MessageClass::headerFields_data()
                                        << "From" << "<s@example.org>";
     QTest::newRow("resent-from fills from") << QByteArray("Resent-From: r@example.org\n") << "From" << "<r@example.org>";
     QTest::newRow("no from") << QByteArray("Subject: x\n") << "From" << "\"unknown\" ";
-    QTest::newRow("no to") << QByteArray("Subject: x\n") << "To" << "\"unknown\" ";
     QTest::newRow("cc list") << QByteArray("Cc: a@x, \"B\" <b@y>\n") << "Cc" << "<a@x>, \"B\"  <b@y>";
     QTest::newRow("no date") << base << "Date" << "Mon, 01 Jan 1999 00:00";
     QTest::newRow("date") << QByteArray("Date: Tue, 5 Mar 2002 14:07:09 +0100\n") << "Date" << "Tue, 05 Mar 2002 14:07";
-    QTest::newRow("header without blank line") << QByteArray("Subject: a\nX: y\nOrganization: o") << "Organization" << "o";
     QTest::newRow("header stops at blank line") << QByteArray("Subject: a\n\nOrganization: o\n") << "Organization" << "";
     QTest::newRow("line without colon skipped") << QByteArray("garbage\nSubject: s\n") << "Subject" << "s";
     QTest::newRow("lone CR line ends") << QByteArray("Subject: a\rOrganization: b\r\rX") << "Organization" << "b";
@@ -210,8 +165,6 @@ void tst_MessageClass::parts_data()
                                  << "text text/plain 8bit us-ascii unknown attachment.dat 12 0" << QStringList{ QString() };
     QTest::newRow("no blank line") << QByteArray("Subject: x\n")
                                    << "text text/plain 8bit us-ascii unknown attachment.dat 11 0" << QStringList{ QString() };
-    QTest::newRow("no blank line, no LF") << QByteArray("Subject: x")
-                                          << "text text/plain 8bit us-ascii unknown attachment.dat 10 0" << QStringList{ QString() };
     QTest::newRow("charset quoted") << QByteArray("Content-Type: text/plain; charset=\"ISO-8859-1\"\n\nx")
                                     << "text text/plain 8bit ISO-8859-1 unknown attachment.dat 48 1" << QStringList{ QStringLiteral("x") };
     QTest::newRow("charset case in name") << QByteArray("Content-Type: TEXT/HTML; CharSet = utf-8\n\nx")
@@ -219,8 +172,6 @@ void tst_MessageClass::parts_data()
     // Empty values and values holding blanks stay in their own fields.
     QTest::newRow("empty charset") << QByteArray("Content-Type: text/plain; charset=\"\"\n\nx")
                                    << "text text/plain 8bit  unknown attachment.dat 38 1" << QStringList{ QStringLiteral("x") };
-    QTest::newRow("charset with blank") << QByteArray("Content-Type: text/plain; charset=\"a b\"\n\nx")
-                                        << "text text/plain 8bit a b unknown attachment.dat 41 1" << QStringList{ QStringLiteral("x") };
     QTest::newRow("content-type without space") << QByteArray("Content-Type:text/html\n\nx")
                                                 << "text text/html 8bit us-ascii unknown attachment.dat 24 1" << QStringList{ QStringLiteral("x") };
     QTest::newRow("zero and 8-bit bytes") << QByteArray("Subject: \xff\0x\n\n\0\x80\n", 17)
@@ -278,8 +229,10 @@ void tst_MessageClass::parts_data()
                                   << "attachment image/jpeg 8bit us-ascii unknown attachment.dat 101 1" << QStringList{ QStringLiteral("X") };
     QTest::newRow("inline text") << single("Content-Type: text/plain\nContent-Disposition: inline")
                                  << "text text/plain 8bit us-ascii unknown attachment.dat 101 1" << QStringList{ QStringLiteral("X") };
-    QTest::newRow("other text") << single("Content-Type: text/x-diff")
-                                << "text text/x-diff 8bit us-ascii unknown attachment.dat 74 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("text attachment") << single("Content-Type: text/plain; name=a.txt\nContent-Disposition: attachment")
+                                     << "attachment text/plain 8bit us-ascii unknown a.txt 117 1" << QStringList{ QStringLiteral("X") };
+    QTest::newRow("other text, upper case") << single("Content-Type: TEXT/X-ZDIFF")
+                                << "text text/x-zdiff 8bit us-ascii unknown attachment.dat 75 1" << QStringList{ QStringLiteral("X") };
     QTest::newRow("octet-stream quoted name") << single("Content-Type: application/octet-stream; name=\"a b.bin\"\nContent-Disposition: attachment; filename=c.bin")
                                               << "attachment application/octet-stream 8bit us-ascii unknown a b.bin 151 1"
                                               << QStringList{ QStringLiteral("X") };
@@ -356,128 +309,81 @@ void tst_MessageClass::diagnostics()
     QCOMPARE(int(m.partList.size()), parts);
 }
 
-void tst_MessageClass::stripComments_data()
+// The string helpers, each row one helper on one input; lists joined by "|".
+void tst_MessageClass::helpers_data()
 {
+    QTest::addColumn<QString>("helper");
     QTest::addColumn<QCString>("in");
-    QTest::addColumn<QCString>("out");
-    QTest::newRow("simple") << QCString("a (b) c") << QCString("a  c");
-    QTest::newRow("nested") << QCString("a (b (c) d) e") << QCString("a  e");
-    QTest::newRow("quoted") << QCString("\"(x)\" y") << QCString("\"(x)\" y");
-    QTest::newRow("unmatched close") << QCString("a) b") << QCString("a) b");
-    QTest::newRow("unclosed open") << QCString("a (b c") << QCString("a ");
-    QTest::newRow("backslash plain") << QCString("a (\\) b") << QCString("a  b");
-    QTest::newRow("empty") << QCString("") << QCString("");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("comments simple") << "comments" << QCString("a (b) c") << "a  c";
+    QTest::newRow("comments nested") << "comments" << QCString("a (b (c) d) e") << "a  e";
+    QTest::newRow("comments quoted") << "comments" << QCString("\"(x)\" y") << "\"(x)\" y";
+    QTest::newRow("comments unmatched close") << "comments" << QCString("a) b") << "a) b";
+    QTest::newRow("comments unclosed open") << "comments" << QCString("a (b c") << "a ";
+    QTest::newRow("comments backslash") << "comments" << QCString("a (\\) b") << "a  b";
+    QTest::newRow("quotes both") << "quotes" << QCString("\"a\"") << "a";
+    QTest::newRow("quotes front only") << "quotes" << QCString("\"a") << "a";
+    QTest::newRow("quotes lone") << "quotes" << QCString("\"") << "";
+    QTest::newRow("brackets both") << "brackets" << QCString("<a>") << "a";
+    QTest::newRow("brackets back only") << "brackets" << QCString("a>") << "a";
+    QTest::newRow("brackets quotes stay") << "brackets" << QCString("\"a\"") << "\"a\"";
+    QTest::newRow("split params") << "split" << QCString("text/plain ;  charset=x ") << "text/plain|charset=x";
+    QTest::newRow("split empty inner kept") << "split" << QCString("a;;b") << "a||b";
+    QTest::newRow("split empty last dropped") << "split" << QCString("a;") << "a";
+    QTest::newRow("split blank last kept") << "split" << QCString("a; ") << "a|";
+    QTest::newRow("split empty") << "split" << QCString("") << "";
+    QTest::newRow("chunk three") << "chunk" << QCString("<a> <b>,<c>") << "a|b|c";
+    QTest::newRow("chunk no bracket at start") << "chunk" << QCString("a> <b>") << "a|b";
+    QTest::newRow("chunk trailing text dropped") << "chunk" << QCString("<a> tail") << "a";
+    QTest::newRow("chunk empty ids skipped") << "chunk" << QCString("<> <b>") << "b";
 }
 
-void tst_MessageClass::stripComments()
+void tst_MessageClass::helpers()
 {
+    QFETCH(QString, helper);
     QFETCH(QCString, in);
-    QFETCH(QCString, out);
-    MessageClass::stripComments(in);
-    QCOMPARE(in, out);
-    QVERIFY(!in.isNull());
-}
-
-void tst_MessageClass::stripQuotesAndBrackets_data()
-{
-    QTest::addColumn<QCString>("in");
-    QTest::addColumn<QCString>("quotes");
-    QTest::addColumn<QCString>("brackets");
-    QTest::newRow("both") << QCString("\"a\"") << QCString("a") << QCString("\"a\"");
-    QTest::newRow("front only") << QCString("<a") << QCString("<a") << QCString("a");
-    QTest::newRow("back only") << QCString("a>") << QCString("a>") << QCString("a");
-    QTest::newRow("lone") << QCString("\"") << QCString("") << QCString("\"");
-    QTest::newRow("two") << QCString("<>") << QCString("<>") << QCString("");
-}
-
-void tst_MessageClass::stripQuotesAndBrackets()
-{
-    QFETCH(QCString, in);
-    QFETCH(QCString, quotes);
-    QFETCH(QCString, brackets);
-    QCString q = in, b = in;
-    MessageClass::stripQuotes(q);
-    MessageClass::stripParanthesis(b);
-    QCOMPARE(q, quotes);
-    QCOMPARE(b, brackets);
-}
-
-void tst_MessageClass::split_data()
-{
-    QTest::addColumn<QCString>("in");
-    QTest::addColumn<QString>("pieces");
-    QTest::newRow("params") << QCString("text/plain ;  charset=x ") << "text/plain|charset=x";
-    QTest::newRow("empty inner kept") << QCString("a;;b") << "a||b";
-    QTest::newRow("empty last dropped") << QCString("a;") << "a";
-    QTest::newRow("blank last kept") << QCString("a; ") << "a|";
-    QTest::newRow("empty") << QCString("") << "";
-}
-
-void tst_MessageClass::split()
-{
-    QFETCH(QCString, in);
-    QFETCH(QString, pieces);
-    QList<QCString> out{ QCString("stale") };
-    MessageClass::split(out, ';', in);
+    QFETCH(QString, out);
+    QList<QCString> list{QCString("stale")};
+    if (helper == QLatin1String("split"))
+        MessageClass::split(list, ';', in);
+    else if (helper == QLatin1String("chunk"))
+        MessageClass::chunk(list = {}, in);
+    else
+        list = {in};
+    if (helper == QLatin1String("comments"))
+        MessageClass::stripComments(list[0]);
+    if (helper == QLatin1String("quotes"))
+        MessageClass::stripQuotes(list[0]);
+    if (helper == QLatin1String("brackets"))
+        MessageClass::stripParanthesis(list[0]);
     QStringList got;
-    for (const QCString& p : out)
+    for (const QCString& p : list)
         got << QString::fromLatin1(p);
-    QCOMPARE(got.join(QLatin1Char('|')), pieces);
+    QCOMPARE(got.join(QLatin1Char('|')), out);
 }
 
-void tst_MessageClass::chunk_data()
-{
-    QTest::addColumn<QCString>("in");
-    QTest::addColumn<QString>("ids");
-    QTest::newRow("three") << QCString("<a> <b>,<c>") << "a|b|c";
-    QTest::newRow("no bracket at start") << QCString("a> <b>") << "a|b";
-    QTest::newRow("trailing text dropped") << QCString("<a> tail") << "a";
-    QTest::newRow("empty ids skipped") << QCString("<> <b>") << "b";
-}
-
-void tst_MessageClass::chunk()
-{
-    QFETCH(QCString, in);
-    QFETCH(QString, ids);
-    QList<QCString> out;
-    MessageClass::chunk(out, in);
-    QStringList got;
-    for (const QCString& p : out)
-        got << QString::fromLatin1(p);
-    QCOMPARE(got.join(QLatin1Char('|')), ids);
-}
-
+// The header alone: taken out, made into a message without parts, and
+// imported into a parsed message, whose parts stay.
 void tst_MessageClass::headerRoundTrip()
 {
-    MessageClass m{ QCString("From: A <a@x>\nTo: b@y\nSubject: s\nReferences: <r1>\nReceived: one\n"
-                             "Content-Type: text/html\n\nbody\n") };
+    MessageClass m{ QCString("From: A <a@x>\nSubject: s\nReferences: <r1>\nReceived: one\nContent-Type: text/html\n\nbody\n") };
     const HeaderClass h = m.header();
-    QCOMPARE(h.Subject, QCString("s"));
-    QCOMPARE(h.From.email, QCString("a@x"));
-    QCOMPARE(h.References, QList<QCString>{ QCString("r1") });
-
+    QCOMPARE(h.Subject + ' ' + h.From.email + ' ' + h.References.value(0), QCString("s a@x r1"));
     MessageClass copy(h);
-    QVERIFY(copy.partList.empty());
-    QVERIFY(!copy.digest);
-    QCOMPARE(copy.Subject, m.Subject);
-    QCOMPARE(copy.Content_Type, QCString("text/html"));
-    QCOMPARE(copy.Received, m.Received);
+    QVERIFY(copy.partList.empty() && !copy.digest);
+    QCOMPARE(copy.Subject + ' ' + copy.Content_Type + ' ' + copy.Received.value(0), QCString("s text/html one"));
     QCOMPARE(copy.Date.toQCString(), m.Date.toQCString());
-
-    // importHeader leaves the parts alone.
-    HeaderClass other("Subject: t\n");
-    m.importHeader(other);
+    m.importHeader(HeaderClass("Subject: t\n"));
     QCOMPARE(m.Subject, QCString("t"));
     QCOMPARE(int(m.partList.size()), 1);
 }
 
-// Nested multiparts, each level with its own boundary.
+// Nested multiparts, each level with its own boundary (none a prefix of
+// another: delimiters match as plain substrings).
 static QByteArray nested(int levels)
 {
     QByteArray head, tail;
     for (int i = 0; i < levels; ++i) {
-        // No boundary is a prefix of another: delimiters match as plain
-        // substrings.
         const QByteArray b = "b" + QByteArray::number(i) + "x";
         head += "Content-Type: multipart/mixed; boundary=" + b + "\n\n--" + b + "\n";
         tail.prepend("\n--" + b + "--\n");
@@ -487,112 +393,50 @@ static QByteArray nested(int levels)
 
 void tst_MessageClass::deepNesting()
 {
-    // Within the limit the leaf is found.
-    {
-        const QCString text(nested(50));
-        MessageClass m(text);
-        QCOMPARE(int(m.partList.size()), 1);
-        QCOMPARE(text.mid(m.partList[0]->offset, m.partList[0]->length), QByteArray("leaf"));
-    }
-    // Far beyond it the walk stops at the limit: the deepest container it
-    // reaches becomes one leaf. No stack overflow, bounded time.
-    QElapsedTimer t;
-    t.start();
-    const QCString text(nested(100000));
+    const QCString text(nested(50));  // within the limit the leaf is found
     MessageClass m(text);
     QCOMPARE(int(m.partList.size()), 1);
-    const MimePart& p = *m.partList[0];
-    QCOMPARE(p.mimetype, QCString("multipart/mixed"));
-    QCOMPARE(p.type, QCString("attachment"));
-    QVERIFY(p.offset >= 0 && p.length >= 0 && p.offset + p.length <= text.size());
-    qDebug("100000 levels: %d bytes in %lld ms", int(text.size()), t.elapsed());
+    QCOMPARE(text.mid(m.partList[0]->offset, m.partList[0]->length), QByteArray("leaf"));
+    // Far beyond it the walk stops at the limit: the deepest container it
+    // reaches becomes one leaf. No stack overflow, bounded time.
+    const QCString deep(nested(100000));
+    MessageClass d(deep);
+    QCOMPARE(int(d.partList.size()), 1);
+    const MimePart& p = *d.partList[0];
+    QCOMPARE(p.mimetype + ' ' + p.type, QCString("multipart/mixed attachment"));
+    QVERIFY(p.offset >= 0 && p.length >= 0 && p.offset + p.length <= deep.size());
 }
 
-void tst_MessageClass::manyParts()
-{
-    QByteArray text = "Content-Type: multipart/mixed; boundary=p\n\n";
-    for (int i = 0; i < 50000; ++i)
-        text += "--p\nContent-Type: text/plain\n\npart " + QByteArray::number(i) + "\n";
-    text += "--p--\n";
-    QElapsedTimer t;
-    t.start();
-    const QCString raw(text);
-    MessageClass m(raw);
-    QCOMPARE(int(m.partList.size()), 50000);
-    QCOMPARE(raw.mid(m.partList[49999]->offset, m.partList[49999]->length), QByteArray("part 49999"));
-    qDebug("50000 parts: %lld ms", t.elapsed());
-}
-
-void tst_MessageClass::hugeHeaders_data()
+// Huge inputs parse in bounded time and memory, every part inside the text.
+void tst_MessageClass::hostileSizes_data()
 {
     QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("parts");
     QTest::addColumn<int>("received");
-    QByteArray oneLine = "Subject: " + QByteArray(10 * 1024 * 1024, 'y') + "\n\nbody\n";
-    QTest::newRow("one 10 MB line") << oneLine << 0;
-    QByteArray many;
-    many.reserve(20 * 1000 * 1000);
-    for (int i = 0; i < 1000000; ++i)
-        many += "Received: x\n";
-    many += "\nbody\n";
-    QTest::newRow("1000000 lines") << many << 1000000;
-    QByteArray folded = "Subject: a\n";
-    for (int i = 0; i < 1000000; ++i)
-        folded += " b\n";
-    folded += "\nbody\n";
-    QTest::newRow("1000000 continuation lines") << folded << 0;
+    QTest::addColumn<QByteArray>("lastBody");
+    QTest::newRow("one 10 MB line") << "Subject: " + QByteArray(10 * 1024 * 1024, 'y') + "\n\nbody\n" << 1 << 0 << QByteArray("body\n");
+    QTest::newRow("1000000 lines") << QByteArray("Received: x\n").repeated(1000000) + "\nbody\n" << 1 << 1000000 << QByteArray("body\n");
+    QTest::newRow("1000000 continuation lines") << "Subject: a\n" + QByteArray(" b\n").repeated(1000000) + "\nbody\n" << 1 << 0 << QByteArray("body\n");
+    QByteArray many = "Content-Type: multipart/mixed; boundary=p\n\n";
+    for (int i = 0; i < 50000; ++i)
+        many += "--p\nContent-Type: text/plain\n\npart " + QByteArray::number(i) + "\n";
+    QTest::newRow("50000 parts") << many + "--p--\n" << 50000 << 0 << QByteArray("part 49999");
+    // A part every four bytes: the record count stops at the limit.
+    QTest::newRow("part limit") << "Content-Type: multipart/mixed; boundary=b\n\n" + QByteArray("--b\n").repeated(MessageClass::MaxParts + 5000) + "--b--\n"
+                                << MessageClass::MaxParts << 0 << QByteArray("");
 }
 
-void tst_MessageClass::hugeHeaders()
+void tst_MessageClass::hostileSizes()
 {
     QFETCH(QByteArray, text);
+    QFETCH(int, parts);
     QFETCH(int, received);
-    QElapsedTimer t;
-    t.start();
+    QFETCH(QByteArray, lastBody);
     const QCString raw(text);
     MessageClass m(raw);
     QCOMPARE(int(m.Received.size()), received);
-    QCOMPARE(int(m.partList.size()), 1);
-    QCOMPARE(raw.mid(m.partList[0]->offset, m.partList[0]->length), QByteArray("body\n"));
-    qDebug("%lld ms", t.elapsed());
-}
-
-void tst_MessageClass::partLimit()
-{
-    // A part every four bytes: the record count stops at the limit.
-    QByteArray text = "Content-Type: multipart/mixed; boundary=b\n\n";
-    for (int i = 0; i < MessageClass::MaxParts + 5000; ++i)
-        text += "--b\n";
-    text += "--b--\n";
-    const MessageClass m{ QCString(text) };
-    QCOMPARE(int(m.partList.size()), MessageClass::MaxParts);
-    for (const auto& p : m.partList)
-        QCOMPARE(p->length, 0);
-}
-
-void tst_MessageClass::randomBytesStayInside()
-{
-    // Random mixtures of header and MIME fragments: every part lies inside
-    // the text and has a non-negative length.
-    static const char* const pieces[] = {
-        "Content-Type: multipart/mixed; boundary=a\n", "--a\n", "--a--\n", "\n", "\r\n", "\r",
-        "Content-Type: multipart/digest; boundary=b\n", "--b", "x", "\0", "\xff", ": ", " \t",
-        "Content-Disposition: attachment\n", "Content-Type: text/plain; name=q\n", "--",
-    };
-    QRandomGenerator rng(12345);
-    QTest::failOnWarning(QRegularExpression());
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray text;
-        const int n = int(rng.bounded(60));
-        for (int i = 0; i < n; ++i) {
-            const char* piece = pieces[rng.bounded(int(sizeof pieces / sizeof *pieces))];
-            text += *piece ? QByteArray(piece) : QByteArray(1, '\0');
-        }
-        MessageClass m{ QCString(text) };
-        for (const auto& p : m.partList) {
-            QVERIFY2(p->offset >= 0 && p->length >= 0 && p->offset + p->length <= text.size(),
-                     text.toHex().constData());
-        }
-    }
+    QCOMPARE(int(m.partList.size()), parts);
+    QCOMPARE(QByteArray(raw.mid(m.partList.back()->offset, m.partList.back()->length)), lastBody);
 }
 
 QTEST_GUILESS_MAIN(tst_MessageClass)
