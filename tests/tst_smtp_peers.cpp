@@ -5,6 +5,8 @@
 
 #include <smtp.h>
 
+#include "smtp/peerprocess.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -23,59 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString Python = QStringLiteral("/usr/bin/python3");
-const QString PeerScript = QStringLiteral(ORVANE_TEST_DATA "/../smtp/peer.py");
-
-// A peer process from tests/smtp/peer.py. It dies with its standard input,
-// so it goes away even when this test crashes.
-class Peer
-{
-public:
-    ~Peer() { stop(); }
-
-    // Starts the peer; its SMTP port, or 0 (with the reason in *why).
-    quint16 start(const QStringList& args, QString* why)
-    {
-        process.setProgram(Python);
-        process.setArguments(QStringList{PeerScript} + args);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-        if (!process.waitForStarted(10000)) {
-            *why = process.errorString();
-            return 0;
-        }
-        QByteArray line;
-        QElapsedTimer clock;
-        clock.start();
-        while (!line.endsWith('\n') && clock.elapsed() < 20000) {
-            if (!process.waitForReadyRead(200) && process.state() != QProcess::Running)
-                break;
-            line += process.readLine();
-        }
-        line = line.trimmed();
-        if (!line.startsWith("READY ")) {
-            *why = QString::fromUtf8(line.isEmpty() ? QByteArray("no answer") : line);
-            stop();
-            return 0;
-        }
-        return quint16(line.mid(6).toUInt());
-    }
-
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.closeWriteChannel();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
-private:
-    QProcess process;
-};
 
 struct Run {
     QStringList statuses;

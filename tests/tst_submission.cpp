@@ -1,0 +1,617 @@
+// SMTP submission: against aiosmtpd over STARTTLS and implicit TLS with
+// certificates made at test time (every mechanism, refusals, limits, a
+// batch byte for byte, the tool), and against a scripted server in this
+// process that misbehaves at every stage and tries every downgrade.
+
+#include <smtpsubmission.h>
+
+#include "smtp/peerprocess.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPointer>
+#include <QSettings>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString User = QStringLiteral("submission-user-with-a-long-name@example.org");  // > 24 characters
+const QString Secret = QStringLiteral("s3cret-pa55");
+const QString From = QStringLiteral("ana@example.org");
+
+QString T(const char* text) { return QString::fromUtf8(text); }
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One submission run to its end, with everything it reported.
+struct Outcome {
+    QList<bool> ok;
+    QMap<int, bool> okById;
+    QStringList texts;
+    QList<int> errors;
+    QStringList statuses;
+    QStringList refused;
+    int sessionError = -1;
+};
+
+Outcome run(SmtpSubmission& s, const QList<QStringList>& rcpts, const QList<QByteArray>& texts,
+            const QString& from = From)
+{
+    Outcome o;
+    QObject::connect(&s, &SmtpSubmission::status, [&o](const QString& t) { o.statuses << t; });
+    QObject::connect(&s, &SmtpSubmission::recipientRefused,
+                     [&o](int, const QString& a, const QString&) { o.refused << a; });
+    QObject::connect(&s, &SmtpSubmission::finished, [&o, &s](int id, bool ok, const QString& t) {
+        QVERIFY(!o.okById.contains(id));
+        o.okById[id] = ok;
+        o.ok << ok;
+        o.texts << t;
+        o.errors << int(s.lastError());
+    });
+    QEventLoop loop;
+    QObject::connect(&s, &SmtpSubmission::sessionFinished, &loop, [&](SmtpSubmission::Error e) {
+        o.sessionError = int(e);
+        loop.quit();
+    });
+    for (int i = 0; i < texts.size(); ++i)
+        s.send(from, rcpts.value(i, rcpts.last()), texts[i]);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+    s.disconnect();
+    return o;
+}
+
+// A server that follows a script: per step what to answer ("close" and
+// "silent" for what they say), over plain, STARTTLS or implicit TLS. Every
+// byte the client sent in clear or inside TLS is kept in received.
+class ScriptedServer : public QTcpServer
+{
+public:
+    QMap<QByteArray, QByteArray> replies{
+        {"greeting", "220 peer.test ESMTP\r\n"},
+        {"ehlo", "250-peer.test\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"},
+        {"ehlo2", "250-peer.test\r\n250-PIPELINING\r\n250-8BITMIME\r\n250-SIZE 1000\r\n"
+                  "250 AUTH PLAIN LOGIN CRAM-MD5\r\n"},
+        {"starttls", "220 2.0.0 go ahead\r\n"}, {"handshake", ""},
+        {"auth", "235 2.7.0 ok\r\n"}, {"auth2", "235 2.7.0 ok\r\n"}, {"helo", "250 peer.test\r\n"},
+        {"mail", "250 2.1.0 ok\r\n"}, {"rcpt", "250 2.1.5 ok\r\n"}, {"data", "354 go\r\n"},
+        {"body", "250 2.0.0 queued\r\n"}, {"rset", "250 2.0.0 ok\r\n"}, {"quit", "221 2.0.0 bye\r\n"}};
+    QString tlsDir;
+    QString cert = QStringLiteral("server");
+    bool implicitTls = false;
+    bool oneByte = false;
+    QByteArray received;
+
+    explicit ScriptedServer() { listen(QHostAddress::LocalHost); }
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        if (socket) {
+            QTcpSocket().setSocketDescriptor(fd);
+            return;
+        }
+        socket = new QSslSocket(this);
+        socket->setSocketDescriptor(fd);
+        socket->setLocalCertificate(QSslCertificate::fromPath(tlsDir + QLatin1Char('/') + cert + QStringLiteral(".pem")).value(0));
+        QFile key(tlsDir + QLatin1Char('/') + cert + QStringLiteral(".key"));
+        key.open(QIODevice::ReadOnly);
+        socket->setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+        connect(socket, &QSslSocket::readyRead, this, [this] { onRead(); });
+        connect(socket, &QSslSocket::encrypted, this, [this] {
+            if (implicitTls)
+                answer("greeting");
+        });
+        connect(socket, &QSslSocket::sslErrors, this, [] {});
+        if (implicitTls)
+            socket->startServerEncryption();
+        else
+            answer("greeting");
+    }
+
+private:
+    QPointer<QSslSocket> socket;
+    QByteArray line;
+    bool inData = false, inAuth = false, tls = false, mute = false;
+
+    // Sends the reply of step; then, with tls, turns to TLS at once (so
+    // that the client's handshake never meets a server still in clear).
+    void answer(const QByteArray& step, bool tls = false)
+    {
+        const QByteArray r = replies.value(step);
+        if (r == "close") {
+            socket->disconnectFromHost();
+            return;
+        }
+        if (r == "silent")
+            return;
+        QList<QByteArray> pieces{r};
+        if (oneByte) {
+            pieces.clear();
+            for (char c : r)
+                pieces << QByteArray(1, c);
+        }
+        for (int i = 0; i < pieces.size(); ++i) {
+            const bool last = i + 1 == pieces.size();
+            QTimer::singleShot(oneByte ? i : 0, socket, [s = socket, p = pieces[i], tls, last] {
+                s->write(p);
+                if (tls && last)
+                    s->startServerEncryption();
+            });
+        }
+    }
+
+    void onRead()
+    {
+        const QByteArray bytes = socket->readAll();
+        if (mute)
+            return;
+        received += bytes;
+        for (char c : bytes) {
+            line += c;
+            if (inData) {
+                if (line.endsWith("\r\n.\r\n") || line == ".\r\n") {
+                    inData = false;
+                    line.clear();
+                    answer("body");
+                }
+                continue;
+            }
+            if (c != '\n')
+                continue;
+            const QByteArray verb = line.left(4).toUpper();
+            const QByteArray whole = line;
+            line.clear();
+            if (inAuth) {
+                inAuth = false;
+                answer("auth2");
+            } else if (verb == "EHLO") {
+                answer(tls || implicitTls ? "ehlo2" : "ehlo");
+            } else if (verb == "STAR") {
+                tls = replies["starttls"].startsWith("220");
+                mute = tls && replies["handshake"] == "silent";
+                if (tls && replies["handshake"] == "close")
+                    socket->disconnectFromHost();
+                else
+                    answer("starttls", tls && !mute);
+                return;
+            } else if (verb == "AUTH") {
+                answer("auth");
+                inAuth = replies["auth"].startsWith("334");
+            } else if (verb == "RCPT" && whole.contains("refused")) {
+                socket->write("550 5.1.1 no such user\r\n");
+            } else if (verb == "DATA") {
+                answer("data");
+                inData = replies["data"].startsWith("354");
+            } else {
+                const QByteArray step = verb.toLower();
+                answer(replies.contains(step) ? step : QByteArray("helo"));
+            }
+        }
+    }
+};
+
+} // namespace
+
+class tst_Submission : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void aiosmtpd_data();
+    void aiosmtpd();
+    void batchOf100();
+    void tool_data();
+    void tool();
+    void scripted_data();
+    void scripted();
+    void everyStage_data();
+    void everyStage();
+    void settings();
+
+private:
+    QTemporaryDir dir;
+    QString certs;
+    Peer startTlsPeer, implicitPeer;
+    quint16 startTlsPort = 0, implicitPort = 0;
+    int stored[2] = {0, 0};  // messages each aiosmtpd peer (STARTTLS, implicit) stored so far
+
+    QString storedFile(bool implicit, int n, const char* suffix) const
+    {
+        return dir.filePath(QStringLiteral("store%1/%2%3").arg(int(implicit)).arg(n, 6, 10, QLatin1Char('0')).arg(QLatin1String(suffix)));
+    }
+
+    SmtpSubmission* make(bool implicit, int mechanisms = SmtpSettings::AllMechanisms)
+    {
+        SmtpSettings s;
+        s.server = QStringLiteral("127.0.0.1");
+        s.port = implicit ? implicitPort : startTlsPort;
+        s.security = implicit ? SmtpSettings::ImplicitTls : SmtpSettings::StartTls;
+        s.user = User;
+        s.mechanisms = mechanisms;
+        auto* sub = new SmtpSubmission(s, this);
+        sub->setCaCertificates(QSslCertificate::fromPath(certs + QStringLiteral("/ca.pem")));
+        sub->setPassword(Secret);
+        return sub;
+    }
+};
+
+void tst_Submission::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    certs = dir.filePath(QStringLiteral("certs"));
+    QDir().mkpath(certs);
+    QDir().mkpath(dir.filePath(QStringLiteral("store0")));
+    QDir().mkpath(dir.filePath(QStringLiteral("store1")));
+    QString why;
+    Peer maker;
+    QVERIFY2(maker.start({QStringLiteral("certs"), certs}, &why) == 0 && why.isEmpty(), qPrintable(why));
+    maker.stop();
+    QVERIFY(QFile::exists(certs + QStringLiteral("/expired.pem")));
+    const QStringList common{QStringLiteral("smtp"),    QStringLiteral("--tls"),   certs,  QStringLiteral("--auth"),
+                             User + QLatin1Char(':') + Secret, QStringLiteral("--size"), QStringLiteral("100000"),
+                             QStringLiteral("--smtputf8"), QStringLiteral("--refuse"), QStringLiteral("refused")};
+    startTlsPort = startTlsPeer.start(common + QStringList{QStringLiteral("--store"), dir.filePath(QStringLiteral("store0"))}, &why);
+    QVERIFY2(startTlsPort, qPrintable(why));
+    implicitPort = implicitPeer.start(common + QStringList{QStringLiteral("--implicit-tls"), QStringLiteral("--store"), dir.filePath(QStringLiteral("store1"))}, &why);
+    QVERIFY2(implicitPort, qPrintable(why));
+}
+
+void tst_Submission::aiosmtpd_data()
+{
+    QTest::addColumn<bool>("implicit");
+    QTest::addColumn<int>("mechanisms");
+    QTest::addColumn<QString>("secret");
+    QTest::addColumn<QStringList>("rcpts");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QStringList>("refused");
+    const QStringList one{QStringLiteral("luis@example.net")};
+    const QByteArray text("Subject: x\n\n.dot\nbody\n");
+    QTest::newRow("starttls plain") << false << int(SmtpSettings::MechPlain) << Secret << one << text << 0 << QStringList();
+    QTest::newRow("starttls login") << false << int(SmtpSettings::MechLogin) << Secret << one << text << 0 << QStringList();
+    QTest::newRow("starttls cram-md5, long user") << false << int(SmtpSettings::MechCramMd5) << Secret << one << text << 0
+                                                  << QStringList();
+    QTest::newRow("starttls xoauth2") << false << int(SmtpSettings::MechXOAuth2) << Secret << one << text << 0
+                                      << QStringList();
+    QTest::newRow("implicit tls, strongest") << true << int(SmtpSettings::AllMechanisms) << Secret << one << text << 0
+                                             << QStringList();
+    QTest::newRow("implicit tls plain") << true << int(SmtpSettings::MechPlain) << Secret << one << text << 0
+                                        << QStringList();
+    QTest::newRow("wrong password") << false << int(SmtpSettings::MechPlain) << QStringLiteral("nope") << one << text
+                                    << int(SmtpSubmission::AuthenticationFailed) << QStringList();
+    QTest::newRow("wrong password cram-md5") << true << int(SmtpSettings::MechCramMd5) << QStringLiteral("nope") << one
+                                             << text << int(SmtpSubmission::AuthenticationFailed) << QStringList();
+    QTest::newRow("wrong token") << false << int(SmtpSettings::MechXOAuth2) << QStringLiteral("nope") << one << text
+                                 << int(SmtpSubmission::AuthenticationFailed) << QStringList();
+    const QStringList some{QStringLiteral("a@example.net"), QStringLiteral("refused1@example.net"),
+                           QStringLiteral("b@example.net"), QStringLiteral("refused2@example.net")};
+    QTest::newRow("some refused") << false << int(SmtpSettings::AllMechanisms) << Secret << some << text << 0
+                                  << QStringList{some[1], some[3]};
+    QTest::newRow("all refused") << true << int(SmtpSettings::AllMechanisms) << Secret << QStringList{some[1]} << text
+                                 << int(SmtpSubmission::RecipientsRefused) << QStringList{some[1]};
+    QTest::newRow("over SIZE") << false << int(SmtpSettings::AllMechanisms) << Secret << one
+                               << QByteArray(100001, 'x') << int(SmtpSubmission::MessageTooLarge) << QStringList();
+    QTest::newRow("8-bit text") << false << int(SmtpSettings::AllMechanisms) << Secret << one
+                                << QByteArray("Subject: \xc3\xb1\n\n\xe9\xff\x80\n") << 0 << QStringList();
+    QTest::newRow("utf-8 address") << true << int(SmtpSettings::AllMechanisms) << Secret
+                                   << QStringList{QString::fromUtf8("jos\xc3\xa9@ejemplo.es")} << text << 0 << QStringList();
+}
+
+void tst_Submission::aiosmtpd()
+{
+    QFETCH(bool, implicit);
+    QFETCH(int, mechanisms);
+    QFETCH(QString, secret);
+    QFETCH(QStringList, rcpts);
+    QFETCH(QByteArray, text);
+    QFETCH(int, error);
+    QFETCH(QStringList, refused);
+    std::unique_ptr<SmtpSubmission> s(make(implicit, mechanisms));
+    s->setPassword(secret);
+    s->setOAuth2Token(secret);
+    const Outcome o = run(*s, {rcpts}, {text});
+    QCOMPARE(o.ok.size(), 1);
+    QCOMPARE(o.errors.first(), error);
+    QCOMPARE(o.refused, refused);
+    for (const QString& t : o.statuses + o.texts)
+        QVERIFY2(!t.contains(secret) && !t.contains(User), qPrintable(t));
+    if (error != 0) {
+        QVERIFY(!o.ok.first());
+        QVERIFY(!QFile::exists(storedFile(implicit, stored[implicit] + 1, ".eml")));
+        return;
+    }
+    QVERIFY2(o.ok.first(), qPrintable(o.texts.first()));
+    ++stored[implicit];
+    QCOMPARE(readFile(storedFile(implicit, stored[implicit], ".eml")), QByteArray(text).replace("\n", "\r\n"));
+    QStringList accepted = rcpts;
+    for (const QString& r : refused)
+        accepted.removeAll(r);
+    QCOMPARE(QString::fromUtf8(readFile(storedFile(implicit, stored[implicit], ".env"))),
+             QStringList(QStringList{From} + accepted).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void tst_Submission::batchOf100()
+{
+    // 100 messages over one connection, each stored byte for byte; one in
+    // the middle refused for its size without disturbing the others.
+    std::unique_ptr<SmtpSubmission> s(make(false, SmtpSettings::MechPlain));
+    QList<QByteArray> texts;
+    for (int i = 0; i < 100; ++i) {
+        QByteArray t = "Subject: batch " + QByteArray::number(i) + "\r\n\r\n";
+        for (int l = 0; l < i; ++l)
+            t += (l % 7 == 0 ? ".line " : "line ") + QByteArray::number(l) + "\r\n";
+        texts << (i == 50 ? QByteArray(200000, 'z') : t);
+    }
+    const Outcome o = run(*s, {{QStringLiteral("luis@example.net")}}, texts);
+    QCOMPARE(o.ok.size(), 100);
+    QCOMPARE(o.sessionError, 0);
+    for (int i = 0; i < 100; ++i) {
+        QCOMPARE(o.okById.value(i + 1), i != 50);
+        if (i == 50)
+            continue;
+        QCOMPARE(readFile(storedFile(false, ++stored[0], ".eml")), texts[i]);
+    }
+}
+
+void tst_Submission::tool_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("summary");
+    const QStringList base{QStringLiteral("send"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1"),
+                           QStringLiteral("--user"), User, QStringLiteral("--cafile"), QStringLiteral("%2/ca.pem"),
+                           QStringLiteral("--from"), From};
+    QTest::newRow("starttls, to cc bcc, two files")
+        << base + QStringList{QStringLiteral("--starttls"), QStringLiteral("--to"), QStringLiteral("a@x.es"),
+                              QStringLiteral("--cc"), QStringLiteral("b@x.es"), QStringLiteral("--bcc"),
+                              QStringLiteral("c@x.es"), QStringLiteral("%3"), QStringLiteral("%3")}
+        << 0 << QStringLiteral("%3: sent\n%3: sent\n");
+    QTest::newRow("one refused") << base + QStringList{QStringLiteral("--starttls"), QStringLiteral("--to"),
+                                                       QStringLiteral("refused@x.es"), QStringLiteral("--to"),
+                                                       QStringLiteral("a@x.es"), QStringLiteral("%3")}
+                                 << 1
+                                 << QStringLiteral("%3: sent, refused: refused@x.es (550 5.1.1 <refused@x.es>: "
+                                                   "Recipient address rejected)\n");
+    QTest::newRow("untrusted without cafile")
+        << QStringList{QStringLiteral("send"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1"),
+                       QStringLiteral("--starttls"), QStringLiteral("--from"), From, QStringLiteral("--to"),
+                       QStringLiteral("a@x.es"), QStringLiteral("%3")}
+        << 1 << T("%3: not sent: Conexión segura con 127.0.0.1 fallida: autoridad de certificación desconocida\n");
+    QTest::newRow("two modes") << QStringList{QStringLiteral("send"), QStringLiteral("--tls"), QStringLiteral("--plain")}
+                               << 2 << QString();
+}
+
+void tst_Submission::tool()
+{
+    if (QByteArray(ORVANE_TOOL).isEmpty())
+        QSKIP("the tool is not built");
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, summary);
+    const QString file = dir.filePath(QStringLiteral("tool.eml"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("Subject: tool\n\nbody\n");
+    f.close();
+    for (QString& a : args)
+        a.replace(QLatin1String("%1"), QString::number(startTlsPort)).replace(QLatin1String("%2"), certs).replace(QLatin1String("%3"), file);
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVANE_SMTP_PASSWORD"), Secret);
+    tool.setProcessEnvironment(env);
+    tool.start(QStringLiteral(ORVANE_TOOL), args);
+    QVERIFY(tool.waitForFinished(30000));
+    QCOMPARE(tool.exitCode(), exitCode);
+    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()), QString(summary).replace(QLatin1String("%3"), file));
+    stored[0] += int(summary.count(QLatin1String(": sent")));
+}
+
+void tst_Submission::scripted_data()
+{
+    QTest::addColumn<int>("security");
+    QTest::addColumn<QByteArray>("cert");
+    QTest::addColumn<QByteArray>("pin");  // "cert": the certificate's own digest
+    QTest::addColumn<QList<QByteArray>>("overrides");  // step, reply, step, reply...
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("errorText");
+    QTest::addColumn<QByteArray>("sent");  // all the client sent, or its start when ending in "*"
+    const int st = SmtpSettings::StartTls;
+    const QByteArray x("x\r\n");
+    const QByteArray ehlo("EHLO [127.0.0.1]\r\n");
+    const QByteArray upToTls = ehlo + "STARTTLS\r\n";
+    const QByteArray plainAuth = "AUTH PLAIN " + QByteArray('\0' + User.toUtf8() + '\0' + Secret.toUtf8()).toBase64()
+        + "\r\n";
+    const QByteArray good = upToTls + ehlo + "AUTH CRAM-MD5\r\n*";
+    QTest::newRow("starttls not offered") << st << QByteArray("server") << QByteArray()
+                                          << QList<QByteArray>{"ehlo", "250-peer.test\r\n250 AUTH PLAIN\r\n"} << x
+                                          << int(SmtpSubmission::TlsUnavailable)
+                                          << T("El servidor 127.0.0.1 no ofrece STARTTLS") << ehlo;
+    QTest::newRow("starttls refused") << st << QByteArray("server") << QByteArray() << QList<QByteArray>{"starttls", "454 4.7.0 no\r\n"}
+                                      << x << int(SmtpSubmission::TlsUnavailable)
+                                      << T("El servidor 127.0.0.1 rechazó STARTTLS: 454 4.7.0 no") << upToTls;
+    QTest::newRow("injection after go-ahead")
+        << st << QByteArray("server") << QByteArray()
+        << QList<QByteArray>{"starttls", "220 go\r\n250-peer.test\r\n250 AUTH PLAIN\r\n235 2.7.0 ok\r\n"} << x << 0
+        << QString() << good;
+    QTest::newRow("wrong name") << st << QByteArray("other") << QByteArray() << QList<QByteArray>() << x << int(SmtpSubmission::TlsFailed)
+                                << T("Conexión segura con 127.0.0.1 fallida: el certificado es de otro nombre")
+                                << upToTls;
+    QTest::newRow("expired") << st << QByteArray("expired") << QByteArray() << QList<QByteArray>() << x << int(SmtpSubmission::TlsFailed)
+                             << T("Conexión segura con 127.0.0.1 fallida: el certificado ha caducado")
+                             << upToTls;
+    QTest::newRow("self-signed") << st << QByteArray("selfsigned") << QByteArray() << QList<QByteArray>() << x
+                                 << int(SmtpSubmission::TlsFailed)
+                                 << T("Conexión segura con 127.0.0.1 fallida: el certificado está autofirmado")
+                                 << upToTls;
+    QTest::newRow("self-signed, pinned") << st << QByteArray("selfsigned") << QByteArray("cert") << QList<QByteArray>() << x << 0
+                                         << QString() << good;
+    QTest::newRow("valid, pin differs") << st << QByteArray("server") << QByteArray(32, 'p') << QList<QByteArray>() << x
+                                        << int(SmtpSubmission::TlsFailed)
+                                        << T("Conexión segura con 127.0.0.1 fallida: el certificado no es el fijado")
+                                        << upToTls;
+    QTest::newRow("implicit tls, expired") << int(SmtpSettings::ImplicitTls) << QByteArray("expired") << QByteArray() << QList<QByteArray>()
+                                           << x << int(SmtpSubmission::TlsFailed)
+                                           << T("Conexión segura con 127.0.0.1 fallida: el certificado ha caducado")
+                                           << QByteArray();
+    QTest::newRow("plain chosen: auth in clear") << int(SmtpSettings::Plain) << QByteArray("server") << QByteArray()
+                                                 << QList<QByteArray>() << x << 0 << QString()
+                                                 << ehlo + plainAuth + "MAIL FROM:<ana@example.org>\r\n*";
+    QTest::newRow("no allowed mechanism") << st << QByteArray("server") << QByteArray()
+                                          << QList<QByteArray>{"ehlo2", "250-peer.test\r\n250 AUTH GSSAPI\r\n"} << x
+                                          << int(SmtpSubmission::AuthUnavailable)
+                                          << T("El servidor 127.0.0.1 no ofrece ningún método de "
+                                                               "autenticación permitido")
+                                          << upToTls + ehlo + "QUIT\r\n";
+    QTest::newRow("535 echoing the credentials")
+        << int(SmtpSettings::Plain) << QByteArray("server") << QByteArray()
+        << QList<QByteArray>{"auth", "535 5.7.8 bad " + plainAuth} << x
+        << int(SmtpSubmission::AuthenticationFailed)
+        << T("Autenticación fallida en 127.0.0.1: 535 5.7.8 bad AUTH PLAIN ****") << ehlo + plainAuth + "QUIT\r\n";
+    QTest::newRow("8-bit, no 8BITMIME") << st << QByteArray("server") << QByteArray()
+                                        << QList<QByteArray>{"ehlo2", "250-peer.test\r\n250 AUTH CRAM-MD5\r\n"}
+                                        << QByteArray("\xe9\r\n") << int(SmtpSubmission::EightBitUnsupported)
+                                        << T("El servidor 127.0.0.1 no admite texto de 8 bits (8BITMIME)") << good;
+    QTest::newRow("EHLO unknown: HELO, no AUTH") << int(SmtpSettings::Plain) << QByteArray("server") << QByteArray()
+                                        << QList<QByteArray>{"ehlo", "502 5.5.1 what\r\n"} << x
+                                        << int(SmtpSubmission::AuthUnavailable)
+                                        << T("El servidor 127.0.0.1 no ofrece ningún método de autenticación permitido")
+                                        << ehlo + "HELO [127.0.0.1]\r\nQUIT\r\n";
+    QTest::newRow("sender refused") << st << QByteArray("server") << QByteArray() << QList<QByteArray>{"mail", "553 5.7.1 not yours\r\n"}
+                                    << x << int(SmtpSubmission::Rejected)
+                                    << T("El servidor 127.0.0.1 rechazó el remitente ana@example.org: "
+                                                         "553 5.7.1 not yours")
+                                    << good;
+    QTest::newRow("text refused") << st << QByteArray("server") << QByteArray() << QList<QByteArray>{"body", "554 5.6.0 spam\r\n"} << x
+                                  << int(SmtpSubmission::Rejected)
+                                  << T("El servidor 127.0.0.1 rechazó el mensaje: 554 5.6.0 spam") << good;
+}
+
+void tst_Submission::scripted()
+{
+    QFETCH(int, security);
+    QFETCH(QByteArray, cert);
+    QFETCH(QByteArray, pin);
+    QFETCH(QList<QByteArray>, overrides);
+    QFETCH(QByteArray, text);
+    QFETCH(int, error);
+    QFETCH(QString, errorText);
+    QFETCH(QByteArray, sent);
+    ScriptedServer peer;
+    peer.tlsDir = certs;
+    peer.cert = QString::fromLatin1(cert);
+    peer.implicitTls = security == SmtpSettings::ImplicitTls;
+    for (int i = 0; i + 1 < overrides.size(); i += 2)
+        peer.replies[overrides[i]] = overrides[i + 1];
+    SmtpSettings settings;
+    settings.server = QStringLiteral("127.0.0.1");
+    settings.port = peer.serverPort();
+    settings.security = SmtpSettings::Security(security);
+    settings.user = User;
+    SmtpSubmission s(settings);
+    s.setPassword(Secret);
+    s.setCaCertificates(QSslCertificate::fromPath(certs + QStringLiteral("/ca.pem")));
+    if (pin == "cert")
+        pin = QCryptographicHash::hash(QSslCertificate::fromPath(certs + QLatin1Char('/') + peer.cert + QStringLiteral(".pem"))
+                                           .value(0).toDer(), QCryptographicHash::Sha256);
+    s.setPinnedSha256(pin);
+    s.setTimeout(SmtpSubmission::QuitStage, 500);
+    const Outcome o = run(s, {{QStringLiteral("luis@example.net")}}, {text});
+    QCOMPARE(o.ok.size(), 1);
+    QCOMPARE(o.errors.first(), error);
+    QCOMPARE(o.texts.first(), errorText);
+    if (sent.endsWith('*'))
+        QVERIFY2(peer.received.startsWith(sent.chopped(1)), peer.received.constData());
+    else
+        QCOMPARE(peer.received, sent);
+}
+
+void tst_Submission::everyStage_data()
+{
+    QTest::addColumn<QByteArray>("step");
+    QTest::addColumn<QByteArray>("action");
+    QTest::addColumn<bool>("oneByte");
+    QTest::addColumn<int>("error");
+    for (const char* step : {"greeting", "ehlo", "starttls", "handshake", "ehlo2", "auth", "auth2", "mail", "rcpt",
+                             "data", "body", "rset", "quit"}) {
+        const bool harmless = qstrcmp(step, "quit") == 0;
+        QTest::addRow("%s close", step) << QByteArray(step) << QByteArray("close") << false
+                                        << int(harmless ? SmtpSubmission::NoError : SmtpSubmission::ConnectionClosed);
+        QTest::addRow("%s silent", step) << QByteArray(step) << QByteArray("silent") << false
+                                         << int(harmless ? SmtpSubmission::NoError : SmtpSubmission::Timeout);
+    }
+    QTest::newRow("every reply byte by byte") << QByteArray() << QByteArray() << true << 0;
+}
+
+void tst_Submission::everyStage()
+{
+    // Two messages, the first refused at RCPT (so RSET follows), over
+    // STARTTLS with AUTH CRAM-MD5 (a second AUTH step) and no PIPELINING.
+    QFETCH(QByteArray, step);
+    QFETCH(QByteArray, action);
+    QFETCH(bool, oneByte);
+    QFETCH(int, error);
+    ScriptedServer peer;
+    peer.tlsDir = certs;
+    peer.oneByte = oneByte;
+    peer.replies["ehlo2"] = "250-peer.test\r\n250 AUTH CRAM-MD5\r\n";
+    peer.replies["auth"] = "334 PDEuMkBwZWVyLnRlc3Q+\r\n";
+    if (!step.isEmpty())
+        peer.replies[step] = action;
+    SmtpSettings settings;
+    settings.server = QStringLiteral("127.0.0.1");
+    settings.port = peer.serverPort();
+    settings.user = User;
+    SmtpSubmission s(settings);
+    s.setPassword(Secret);
+    s.setCaCertificates(QSslCertificate::fromPath(certs + QStringLiteral("/ca.pem")));
+    for (int t = SmtpSubmission::ConnectStage; t <= SmtpSubmission::QuitStage; ++t)
+        s.setTimeout(SmtpSubmission::Stage(t), 700);
+    const Outcome o = run(s, {{QStringLiteral("refused@example.net")}, {QStringLiteral("luis@example.net")}},
+                          {QByteArray("one\r\n"), QByteArray("two\r\n")});
+    QCOMPARE(o.ok.size(), 2);
+    QVERIFY(!o.ok[0]);
+    QCOMPARE(o.ok[1], error == 0);
+    QCOMPARE(o.errors[1], error);
+    QCOMPARE(o.sessionError, error);
+    if (error == 0)
+        QVERIFY(peer.received.contains("RSET\r\nMAIL FROM:<ana@example.org>\r\nRCPT TO:<luis@example.net>\r\nDATA\r\n"
+                                       "two\r\n.\r\nQUIT\r\n"));
+}
+
+void tst_Submission::settings()
+{
+    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    SmtpSettings s;
+    s.server = QStringLiteral("smtp.example.org");
+    s.port = 465;
+    s.security = SmtpSettings::ImplicitTls;
+    s.user = User;
+    s.mechanisms = SmtpSettings::MechPlain | SmtpSettings::MechXOAuth2;
+    s.save(store);
+    store.sync();
+    QVERIFY(!readFile(dir.filePath(QStringLiteral("s.ini"))).contains(Secret.toUtf8()));
+    const SmtpSettings r = SmtpSettings::load(store);
+    QCOMPARE(r.server, s.server);
+    QCOMPARE(r.effectivePort(), 465);
+    QCOMPARE(int(r.security), int(s.security));
+    QCOMPARE(r.user, s.user);
+    QCOMPARE(r.mechanisms, s.mechanisms);
+    QCOMPARE(SmtpSettings().effectivePort(), 587);
+}
+
+QTEST_GUILESS_MAIN(tst_Submission)
+#include "tst_submission.moc"
