@@ -157,6 +157,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.warning=false"));
+    if (app.arguments().contains(QStringLiteral("--submission"))) {
+        benchSubmission();
+        return 0;
+    }
     const QStringList files = messageFiles();
     if (files.isEmpty()) {
         std::fprintf(stderr, "bench_smtp: no corpus\n");
