@@ -62,7 +62,7 @@ double pythonRate(const QStringList& args, QByteArray* lineOut)
     QProcess python;
     python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     python.start(QStringLiteral("/usr/bin/python3"),
-                 QStringList{QStringLiteral(ORVANE_SOURCE_DIR "/tests/smtp/smtplib_send.py")} + args);
+                 QStringList{QStringLiteral(ORVANE_SOURCE_DIR "/bench/peers/smtplib_send.py")} + args);
     python.waitForFinished(600000);
     const QByteArray out = python.readAllStandardOutput().trimmed();
     const qsizetype at = out.indexOf("msgs_per_s=");
@@ -221,7 +221,7 @@ int main(int argc, char** argv)
         QProcess python;
         python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         python.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral(ORVANE_SOURCE_DIR "/tests/smtp/smtplib_send.py"), QStringLiteral("--port"),
+                     {QStringLiteral(ORVANE_SOURCE_DIR "/bench/peers/smtplib_send.py"), QStringLiteral("--port"),
                       QString::number(port), QStringLiteral("--list"), list.fileName(), QStringLiteral("--task"),
                       QString::fromLatin1(Task)});
         python.waitForFinished(600000);
