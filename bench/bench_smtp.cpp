@@ -177,16 +177,9 @@ int main(int argc, char** argv)
     }
 
     QProcess server;
-    server.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(ORVANE_SOURCE_DIR "/tests/smtp/peer.py"), QStringLiteral("smtp")});
-    QByteArray line;
-    while (!line.endsWith('\n') && server.waitForReadyRead(20000))
-        line += server.readLine();
-    if (!line.startsWith("READY ")) {
-        std::fprintf(stderr, "bench_smtp: aiosmtpd peer did not start: %s\n", line.constData());
+    const quint16 port = startPeer(server, {QStringLiteral("smtp")});
+    if (!port)
         return 1;
-    }
-    const quint16 port = quint16(line.mid(6).trimmed().toUInt());
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
 
     QTemporaryFile list;

@@ -208,11 +208,8 @@ struct SmtpSubmission::Private {
     bool quitting = false;
     bool encrypted = false;
     bool authenticated = false;
-    bool extended = false;  // EHLO answered
     bool handshaking = false;  // between the TLS go-ahead and encrypted()
-    bool startTlsOffered = false, pipelining = false, eightBitMime = false, smtpUtf8 = false;
-    bool sizeOffered = false;
-    qint64 sizeLimit = 0;
+    SmtpWire::Capabilities caps;  // of the last EHLO (none after HELO)
     int authOffered = 0;
     int mechanism = 0;   // the one in use
     int authStep = 0;
@@ -309,7 +306,7 @@ void SmtpSubmission::startSession()
         return;
     // A fresh session state.
     d->active = true;
-    d->quitting = d->encrypted = d->authenticated = d->extended = false;
+    d->quitting = d->encrypted = d->authenticated = false;
     d->expects.clear();
     d->reader = SmtpWire::ReplyReader();
     d->inFlight = d->current = -1;
@@ -403,7 +400,7 @@ void SmtpSubmission::onEncrypted()
         return;
     }
     // The capabilities before TLS may have been forged: ask again.
-    d->extended = false;
+    d->caps = SmtpWire::Capabilities();
     command("EHLO " + SmtpWire::ehloName(d->socket->localAddress()), KEhlo, EhloStage);
 }
 
@@ -458,34 +455,17 @@ void SmtpSubmission::handle(int code, const QByteArray& reply)
             failSession(Rejected, tr("El servidor %1 rechazó la conexión: %2").arg(server, scrub(reply)), true);
         return;
     case KEhlo:
-        if (kind == 2) {
-            const SmtpWire::Capabilities caps = SmtpWire::parseEhlo(reply);
-            d->extended = true;
-            d->startTlsOffered = caps.startTls;
-            d->pipelining = caps.pipelining;
-            d->eightBitMime = caps.eightBitMime;
-            d->smtpUtf8 = caps.smtpUtf8;
-            d->sizeLimit = caps.size;
-            d->sizeOffered = caps.sizeOffered;
+    case KHelo:
+        if (e.kind == KEhlo && code >= 500 && code <= 504) {
+            // No extensions: the plain greeting of RFC 821.
+            command("HELO " + SmtpWire::ehloName(d->socket->localAddress()), KHelo, EhloStage);
+        } else if (kind == 2) {
+            d->caps = e.kind == KEhlo ? SmtpWire::parseEhlo(reply) : SmtpWire::Capabilities();
             d->authOffered = 0;
             for (int i = 0; i < 4; ++i) {
-                if (caps.auth.contains(QByteArray(MechNames[i])))
+                if (d->caps.auth.contains(QByteArray(MechNames[i])))
                     d->authOffered |= 1 << i;
             }
-            afterHello();
-        } else if (code >= 500 && code <= 504) {
-            command("HELO " + SmtpWire::ehloName(d->socket->localAddress()), KHelo, EhloStage);
-        } else {
-            failSession(Rejected, tr("El servidor %1 rechazó el saludo: %2").arg(server, scrub(reply)), true);
-        }
-        return;
-    case KHelo:
-        if (kind == 2) {
-            d->extended = false;
-            d->startTlsOffered = d->pipelining = d->eightBitMime = d->smtpUtf8 = false;
-            d->sizeLimit = 0;
-            d->sizeOffered = false;
-            d->authOffered = 0;
             afterHello();
         } else {
             failSession(Rejected, tr("El servidor %1 rechazó el saludo: %2").arg(server, scrub(reply)), true);
@@ -533,7 +513,7 @@ void SmtpSubmission::afterHello()
 {
     const SmtpSettings& s = d->settings;
     if (s.security == SmtpSettings::StartTls && !d->encrypted) {
-        if (!d->startTlsOffered) {
+        if (!d->caps.startTls) {
             failSession(TlsUnavailable, tr("El servidor %1 no ofrece STARTTLS").arg(s.server), false);
             return;
         }
@@ -619,7 +599,7 @@ void SmtpSubmission::nextTransaction()
 {
     if (!d->active || d->quitting)
         return;
-    if (d->pipelining ? d->inFlight >= 0 : (d->current >= 0 || !d->expects.empty()))
+    if (d->caps.pipelining ? d->inFlight >= 0 : (d->current >= 0 || !d->expects.empty()))
         return;
     const QString server = d->settings.server;
     while (d->nextMessage < d->messages.size()) {
@@ -627,27 +607,27 @@ void SmtpSubmission::nextTransaction()
         Message& m = d->messages[size_t(index)];
         if (m.done)
             continue;
-        if (d->sizeLimit > 0 && m.size > d->sizeLimit) {
+        if (d->caps.size > 0 && m.size > d->caps.size) {
             finishMessage(index, false, MessageTooLarge,
                           tr("El mensaje (%1 bytes) supera el límite de %2 bytes del servidor %3")
-                              .arg(m.size).arg(d->sizeLimit).arg(server));
+                              .arg(m.size).arg(d->caps.size).arg(server));
             continue;
         }
-        if ((m.eightBit && !d->eightBitMime && !d->smtpUtf8) || (m.utf8 && !d->smtpUtf8)) {
+        if ((m.eightBit && !d->caps.eightBitMime && !d->caps.smtpUtf8) || (m.utf8 && !d->caps.smtpUtf8)) {
             finishMessage(index, false, EightBitUnsupported,
                           m.utf8 ? tr("El servidor %1 no admite direcciones UTF-8 (SMTPUTF8)").arg(server)
                                  : tr("El servidor %1 no admite texto de 8 bits (8BITMIME)").arg(server));
             continue;
         }
         QByteArray mail = "MAIL FROM:<" + m.from.toUtf8() + '>';
-        if (d->sizeOffered)
+        if (d->caps.sizeOffered)
             mail += " SIZE=" + QByteArray::number(m.size);
         if (m.eightBit)
             mail += " BODY=8BITMIME";
         if (m.utf8)
             mail += " SMTPUTF8";
         command(mail, KMail, MailStage, index);
-        if (d->pipelining) {
+        if (d->caps.pipelining) {
             for (int r = 0; r < m.rcpts.size(); ++r)
                 command("RCPT TO:<" + m.rcpts[r].toUtf8() + '>', KRcpt, RcptStage, index, r);
             command("DATA", KData, DataStage, index);
@@ -678,7 +658,7 @@ void SmtpSubmission::transactionReply(int code, const QByteArray& reply, int kin
         m.mailOk = good;
         if (!good)
             m.mailReply = scrub(reply);
-        if (d->pipelining)
+        if (d->caps.pipelining)
             return;
         if (!good) {
             finishMessage(index, false, Rejected,
@@ -699,7 +679,7 @@ void SmtpSubmission::transactionReply(int code, const QByteArray& reply, int kin
             if (!self)
                 return;
         }
-        if (d->pipelining)
+        if (d->caps.pipelining)
             return;
         if (m.replied < m.rcpts.size()) {
             command("RCPT TO:<" + m.rcpts[m.replied].toUtf8() + '>', KRcpt, RcptStage, index, m.replied);
