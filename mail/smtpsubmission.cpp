@@ -282,6 +282,7 @@ int SmtpSubmission::send(const QString& from, const QStringList& recipients, con
         m.done = true;
         // Reported from the event loop, when the caller listens.
         QTimer::singleShot(0, this, [this, id, refusal] {
+            d->lastError = InvalidAddress;
             emit status(refusal);
             emit finished(id, false, refusal);
         });

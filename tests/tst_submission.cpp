@@ -90,6 +90,8 @@ private Q_SLOTS:
     void scripted();
     void everyStage_data();
     void everyStage();
+    void refusedBeforeSending_data();
+    void refusedBeforeSending();
     void settings();
 
 private:
@@ -461,6 +463,42 @@ void tst_Submission::everyStage()
     if (error == 0)
         QVERIFY(peer.received.contains("RSET\r\nMAIL FROM:<ana@example.org>\r\nRCPT TO:<luis@example.net>\r\nDATA\r\n"
                                        "two\r\n.\r\nQUIT\r\n"));
+}
+
+void tst_Submission::refusedBeforeSending_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("from with crlf") << QStringLiteral("a@b>\r\nRCPT TO:<x@y") << QStringLiteral("c@d") << User
+                                    << int(SmtpSubmission::InvalidAddress)
+                                    << T("Dirección de remitente no válida: a@b>??RCPT TO:<x@y");
+    QTest::newRow("to with nul") << From << QString(QStringLiteral("x@y") + QChar(0)) << User
+                                 << int(SmtpSubmission::InvalidAddress) << T("Dirección de destinatario no válida: x@y?");
+    QTest::newRow("user with lf") << From << QStringLiteral("c@d") << QStringLiteral("u\nAUTH") << int(SmtpSubmission::AuthUnavailable)
+                                  << T("Credenciales no válidas para 127.0.0.1");
+}
+
+void tst_Submission::refusedBeforeSending()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, user);
+    QFETCH(int, error);
+    QFETCH(QString, text);
+    ScriptedServer peer;
+    SmtpSettings settings;
+    settings.server = QStringLiteral("127.0.0.1");
+    settings.port = peer.serverPort();
+    settings.user = user;
+    SmtpSubmission s(settings);
+    QTimer::singleShot(300, &s, [&s] { emit s.sessionFinished(SmtpSubmission::NoError, QString()); });
+    const Outcome o = run(s, {{to}}, {QByteArray("x\r\n")}, from);
+    QCOMPARE(o.errors, QList<int>{error});
+    QCOMPARE(o.texts, QStringList{text});
+    QCOMPARE(peer.connections, 0);
 }
 
 void tst_Submission::settings()
