@@ -161,8 +161,6 @@ void tst_Submission::aiosmtpd_data()
                                       << QStringList();
     QTest::newRow("implicit tls, strongest") << true << int(SmtpSettings::AllMechanisms) << Secret << one << text << 0
                                              << QStringList();
-    QTest::newRow("implicit tls plain") << true << int(SmtpSettings::MechPlain) << Secret << one << text << 0
-                                        << QStringList();
     QTest::newRow("wrong password") << false << int(SmtpSettings::MechPlain) << QStringLiteral("nope") << one << text
                                     << int(SmtpSubmission::AuthenticationFailed) << QStringList();
     QTest::newRow("wrong password cram-md5") << true << int(SmtpSettings::MechCramMd5) << QStringLiteral("nope") << one
@@ -263,8 +261,6 @@ void tst_Submission::tool_data()
                        QStringLiteral("--starttls"), QStringLiteral("--from"), From, QStringLiteral("--to"),
                        QStringLiteral("a@x.es"), QStringLiteral("%3")}
         << 1 << T("%3: not sent: Conexión segura con 127.0.0.1 fallida: autoridad de certificación desconocida\n");
-    QTest::newRow("two modes") << QStringList{QStringLiteral("send"), QStringLiteral("--tls"), QStringLiteral("--plain")}
-                               << 2 << QString();
 }
 
 void tst_Submission::tool()
