@@ -239,53 +239,65 @@ void tst_Submission::batchOf100()
 
 void tst_Submission::tool_data()
 {
-    QTest::addColumn<QStringList>("args");
+    // %1: the STARTTLS peer's port, %2: a closed port, %3: the message file,
+    // %4: the certificate directory.
+    QTest::addColumn<QString>("args");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("summary");
-    const QStringList base{QStringLiteral("send"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1"),
-                           QStringLiteral("--user"), User, QStringLiteral("--cafile"), QStringLiteral("%2/ca.pem"),
-                           QStringLiteral("--from"), From};
-    QTest::newRow("starttls, to cc bcc, two files")
-        << base + QStringList{QStringLiteral("--starttls"), QStringLiteral("--to"), QStringLiteral("a@x.es"),
-                              QStringLiteral("--cc"), QStringLiteral("b@x.es"), QStringLiteral("--bcc"),
-                              QStringLiteral("c@x.es"), QStringLiteral("%3"), QStringLiteral("%3")}
-        << 0 << QStringLiteral("%3: sent\n%3: sent\n");
-    QTest::newRow("one refused") << base + QStringList{QStringLiteral("--starttls"), QStringLiteral("--to"),
-                                                       QStringLiteral("refused@x.es"), QStringLiteral("--to"),
-                                                       QStringLiteral("a@x.es"), QStringLiteral("%3")}
-                                 << 1
+    const QString direct = QStringLiteral("send --from ana@example.org --to luis@example.net ");
+    const QString submit = QStringLiteral("send --server 127.0.0.1:%1 --starttls --from ana@example.org ");
+    QTest::newRow("direct") << direct + QStringLiteral("--server 127.0.0.1:%1 %3") << 0
+                            << T("Conectando a 127.0.0.1:%1\nConectado a 127.0.0.1\nEnvío completado\n");
+    QTest::newRow("direct, refused") << direct + QStringLiteral("--server 127.0.0.1:%2 %3") << 1
+                                     << T("Conectando a 127.0.0.1:%2\nConexión rechazada por 127.0.0.1\n");
+    QTest::newRow("direct, bad address") << QStringLiteral("send --from a@b\rc --to a@x.es --server 127.0.0.1:%1 %3")
+                                         << 1 << T("Dirección de remitente no válida: a@b?c\n");
+    QTest::newRow("direct, no recipient") << QStringLiteral("send --from ana@example.org %3") << 2 << QString();
+    QTest::newRow("direct, --bcc") << direct + QStringLiteral("--bcc a@x.es %3") << 2 << QString();
+    const QString auth = QStringLiteral("--user ") + User + QStringLiteral(" --cafile %4/ca.pem ");
+    QTest::newRow("to, cc, bcc, two files") << submit + auth + QStringLiteral("--to a@x.es --cc b@x.es --bcc c@x.es %3 %3")
+                                            << 0 << QStringLiteral("%3: sent\n%3: sent\n");
+    QTest::newRow("one refused") << submit + auth + QStringLiteral("--to refused@x.es --to a@x.es %3") << 1
                                  << QStringLiteral("%3: sent, refused: refused@x.es (550 5.1.1 <refused@x.es>: "
                                                    "Recipient address rejected)\n");
     QTest::newRow("untrusted without cafile")
-        << QStringList{QStringLiteral("send"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1"),
-                       QStringLiteral("--starttls"), QStringLiteral("--from"), From, QStringLiteral("--to"),
-                       QStringLiteral("a@x.es"), QStringLiteral("%3")}
-        << 1 << T("%3: not sent: Conexión segura con 127.0.0.1 fallida: autoridad de certificación desconocida\n");
+        << submit + QStringLiteral("--to a@x.es %3") << 1
+        << T("%3: not sent: Conexión segura con 127.0.0.1 fallida: autoridad de certificación desconocida\n");
 }
 
 void tst_Submission::tool()
 {
     if (QByteArray(ORVANE_TOOL).isEmpty())
         QSKIP("the tool is not built");
-    QFETCH(QStringList, args);
+    QFETCH(QString, args);
     QFETCH(int, exitCode);
     QFETCH(QString, summary);
     const QString file = dir.filePath(QStringLiteral("tool.eml"));
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("Subject: tool\n\nbody\n");
+    f.write("Subject: tool\n\n.dot line\n");
     f.close();
-    for (QString& a : args)
-        a.replace(QLatin1String("%1"), QString::number(startTlsPort)).replace(QLatin1String("%2"), certs).replace(QLatin1String("%3"), file);
+    quint16 closedPort;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        closedPort = probe.serverPort();
+    }
+    for (QString* a : {&args, &summary})
+        a->replace(QLatin1String("%1"), QString::number(startTlsPort)).replace(QLatin1String("%2"), QString::number(closedPort))
+            .replace(QLatin1String("%3"), file).replace(QLatin1String("%4"), certs);
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("ORVANE_SMTP_PASSWORD"), Secret);
     tool.setProcessEnvironment(env);
-    tool.start(QStringLiteral(ORVANE_TOOL), args);
+    tool.start(QStringLiteral(ORVANE_TOOL), args.split(QLatin1Char(' ')));
     QVERIFY(tool.waitForFinished(30000));
     QCOMPARE(tool.exitCode(), exitCode);
-    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()), QString(summary).replace(QLatin1String("%3"), file));
-    stored[0] += int(summary.count(QLatin1String(": sent")));
+    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()), summary);
+    if (exitCode != 0 && !args.contains(QLatin1String("--starttls")))
+        QVERIFY(!tool.readAllStandardError().isEmpty());
+    for (int n = int(summary.count(QLatin1String(": sent")) + summary.count(QLatin1String("completado"))); n > 0; --n)
+        QCOMPARE(readFile(storedFile(false, ++stored[0], ".eml")), QByteArray("Subject: tool\r\n\r\n.dot line\r\n"));
 }
 
 void tst_Submission::scripted_data()

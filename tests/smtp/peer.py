@@ -235,7 +235,6 @@ def main():
     if getattr(args, "auth", None):
         user, _, secret = args.auth.partition(":")
         factory = type("Peer", (SubmissionSMTP,), {"secret": (user.encode(), secret.encode())})
-        kwargs["auth_required"] = True
         kwargs["authenticator"] = lambda srv, sess, env, mech, data: AuthResult(
             success=isinstance(data, LoginPassword) and (data.login, data.password) == factory.secret,
             handled=False)
