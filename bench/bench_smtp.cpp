@@ -70,6 +70,18 @@ double pythonRate(const QStringList& args, QByteArray* lineOut)
     return at < 0 ? 0 : out.mid(at + 11).toDouble();
 }
 
+// Prints both benchmark lines and stops the server.
+void report(const char* task, double mbPerS, double msgsPerS, const QByteArray& pythonLine, QProcess& server)
+{
+    std::printf("peer=orvane task=%s mb_per_s=%.2f msgs_per_s=%.1f\n", task, mbPerS, msgsPerS);
+    if (!pythonLine.isEmpty())
+        std::printf("%s\n", pythonLine.constData());
+    std::fflush(stdout);
+    server.closeWriteChannel();
+    if (!server.waitForFinished(5000))
+        server.kill();
+}
+
 void benchSubmission()
 {
     const char* const task = "smtp_submit_1000x20k_starttls";
@@ -141,14 +153,7 @@ void benchSubmission()
             pythonLine = line;
         }
     }
-    std::printf("peer=orvane task=%s mb_per_s=%.2f msgs_per_s=%.1f\n", task, bestOurs * total / messages.size() / 1e6,
-                bestOurs);
-    if (!pythonLine.isEmpty())
-        std::printf("%s\n", pythonLine.constData());
-    std::fflush(stdout);
-    server.closeWriteChannel();
-    if (!server.waitForFinished(5000))
-        server.kill();
+    report(task, bestOurs * total / messages.size() / 1e6, bestOurs, pythonLine, server);
 }
 
 } // namespace
@@ -211,29 +216,16 @@ int main(int argc, char** argv)
             bestOursMb = total / seconds / 1e6;
         }
 
-        QProcess python;
-        python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        python.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral(ORVANE_SOURCE_DIR "/bench/peers/smtplib_send.py"), QStringLiteral("--port"),
-                      QString::number(port), QStringLiteral("--list"), list.fileName(), QStringLiteral("--task"),
-                      QString::fromLatin1(Task)});
-        python.waitForFinished(600000);
-        const QByteArray out = python.readAllStandardOutput().trimmed();
-        const qsizetype at = out.indexOf("msgs_per_s=");
-        const double rate = at < 0 ? 0 : out.mid(at + 11).toDouble();
+        QByteArray out;
+        const double rate = pythonRate({QStringLiteral("--port"), QString::number(port), QStringLiteral("--list"),
+                                        list.fileName(), QStringLiteral("--task"), QString::fromLatin1(Task)},
+                                       &out);
         if (rate > bestPython) {
             bestPython = rate;
             pythonLine = out;
         }
     }
-    std::printf("peer=orvane task=%s mb_per_s=%.2f msgs_per_s=%.1f\n", Task, bestOursMb, bestOurs);
-    if (!pythonLine.isEmpty())
-        std::printf("%s\n", pythonLine.constData());
-    std::fflush(stdout);
-
-    server.closeWriteChannel();
-    if (!server.waitForFinished(5000))
-        server.kill();
+    report(Task, bestOursMb, bestOurs, pythonLine, server);
     benchSubmission();
     return 0;
 }
