@@ -264,7 +264,7 @@ int SmtpSubmission::send(const QString& from, const QStringList& recipients, con
     m.from = from;
     m.rcpts = recipients;
     m.block = SmtpWire::dataBlock(message);
-    m.size = message.size();
+    m.size = m.block.size() - 3;  // with CR LF line ends, without the terminator
     m.eightBit = hasEightBit(message);
     QString refusal;
     if (!SmtpWire::isValidAddress(from, true))
