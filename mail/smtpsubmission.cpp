@@ -646,9 +646,17 @@ void SmtpSubmission::nextTransaction()
 
 void SmtpSubmission::transactionReply(int code, const QByteArray& reply, int kind, int index, int rcpt)
 {
+    const bool good = code >= 200 && code < 300;
+    if (kind == KRset) {
+        // RSET belongs to no message.
+        if (good)
+            nextTransaction();
+        else
+            failSession(UnexpectedReply, tr("Respuesta inesperada desde el servidor SMTP:\n\n") + scrub(reply), true);
+        return;
+    }
     Message& m = d->messages[size_t(index)];
     const QString server = d->settings.server;
-    const bool good = code >= 200 && code < 300;
     const QPointer<SmtpSubmission> self(this);
     auto reset = [this] {
         command("RSET", KRset, RsetStage);
@@ -734,13 +742,6 @@ void SmtpSubmission::transactionReply(int code, const QByteArray& reply, int kin
         return;
     case KDiscard:
         reset();
-        nextTransaction();
-        return;
-    case KRset:
-        if (!good) {
-            failSession(UnexpectedReply, tr("Respuesta inesperada desde el servidor SMTP:\n\n") + scrub(reply), true);
-            return;
-        }
         nextTransaction();
         return;
     default:
