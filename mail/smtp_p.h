@@ -5,6 +5,8 @@
 // reader. Header-only so that tests can drive them byte by byte.
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
 #include <QString>
 
 namespace Orvane {
@@ -68,15 +70,16 @@ inline QByteArray messageBytes(const QString& text)
 
 /// True for an address of the form local@domain that is safe on a command
 /// line: exactly one at sign with text on both sides, printable ASCII only
-/// (no CR, LF, NUL, space or other control), no angle brackets.
-inline bool isValidAddress(const QString& address)
+/// (no CR, LF, NUL, space or other control), no angle brackets. With
+/// \a utf8, characters beyond ASCII are allowed too (SMTPUTF8).
+inline bool isValidAddress(const QString& address, bool utf8 = false)
 {
     const qsizetype at = address.indexOf(QLatin1Char('@'));
     if (at <= 0 || at == address.size() - 1 || address.indexOf(QLatin1Char('@'), at + 1) >= 0)
         return false;
     for (QChar c : address) {
         const char16_t u = c.unicode();
-        if (u <= 0x20 || u >= 0x7f || u == '<' || u == '>')
+        if (u <= 0x20 || u == 0x7f || (u > 0x7f && (!utf8 || u < 0xa0)) || u == '<' || u == '>')
             return false;
     }
     return true;
@@ -138,6 +141,55 @@ inline bool splitServer(const QString& server, QString* host, quint16* port)
     *host = h;
     *port = value;
     return true;
+}
+
+/// The argument of EHLO and HELO: the connection's own address as an
+/// address literal (RFC 5321 section 4.1.3).
+inline QByteArray ehloName(const QHostAddress& local)
+{
+    if (local.protocol() == QAbstractSocket::IPv6Protocol && local.toIPv4Address() == 0)
+        return "[IPv6:" + local.toString().toLatin1() + ']';
+    return '[' + QHostAddress(local.toIPv4Address()).toString().toLatin1() + ']';
+}
+
+/// What an EHLO reply offers.
+struct Capabilities {
+    bool startTls = false;
+    bool pipelining = false;
+    bool eightBitMime = false;
+    bool smtpUtf8 = false;
+    bool sizeOffered = false;
+    qint64 size = 0;  ///< 0: no limit given
+    QList<QByteArray> auth;  ///< mechanism names, upper case
+};
+
+/// Reads the extension lines of an EHLO reply (every line after the first).
+inline Capabilities parseEhlo(const QByteArray& reply)
+{
+    Capabilities caps;
+    const QList<QByteArray> lines = reply.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> words = lines[i].mid(4).trimmed().toUpper().replace('=', ' ').split(' ');
+        const QByteArray& key = words.first();
+        if (key == "STARTTLS")
+            caps.startTls = true;
+        else if (key == "PIPELINING")
+            caps.pipelining = true;
+        else if (key == "8BITMIME")
+            caps.eightBitMime = true;
+        else if (key == "SMTPUTF8")
+            caps.smtpUtf8 = true;
+        else if (key == "SIZE") {
+            caps.sizeOffered = true;
+            caps.size = words.size() > 1 ? qMax<qint64>(0, words[1].toLongLong()) : 0;
+        } else if (key == "AUTH") {
+            for (qsizetype w = 1; w < words.size(); ++w) {
+                if (!words[w].isEmpty())
+                    caps.auth << words[w];
+            }
+        }
+    }
+    return caps;
 }
 
 /// Gathers server replies from bytes as they arrive, cut anywhere. A reply

@@ -6,6 +6,8 @@
 #include <smtp.h>
 #include <smtp_p.h>
 
+#include "smtp/scriptedserver.h"
+
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -23,9 +25,10 @@ using namespace Orvane;
 
 namespace {
 
-// Replies of the well-behaved server, one per stage; some multi-line.
+// The steps of the dialogue and the well-behaved server's reply to each;
+// some multi-line.
 enum PeerStage { Greeting, Helo, Mail, Rcpt, Data, Body, Quit, StageCount };
-
+const char* const Steps[StageCount] = {"greeting", "helo", "mail", "rcpt", "data", "body", "quit"};
 const char* const GoodReplies[StageCount] = {
     "220-peer.test ESMTP\r\n220-second line\r\n220 ready\r\n",
     "250 peer.test\r\n",
@@ -36,139 +39,12 @@ const char* const GoodReplies[StageCount] = {
     "221 2.0.0 Bye\r\n",
 };
 
-enum class Action { Reply, Close, Silent };
-
-// A server that follows a script: for every stage what to answer (or to
-// close, or to say nothing), and how to cut what it sends.
-class ScriptedPeer : public QObject
-{
-public:
-    QByteArray replies[StageCount];
-    Action actions[StageCount];
-    int splitStage = -1;   // the reply of this stage is sent in two pieces...
-    int splitAt = 0;       // ...cut before this byte
-    bool oneByte = false;  // every reply one byte at a time
-    bool stallData = false;  // stop reading once the text begins
-    QByteArray received;   // everything the client sent
-    int connections = 0;
-
+// The scripted server with the replies above.
+struct ScriptedPeer : ScriptedServer {
     ScriptedPeer()
     {
-        for (int i = 0; i < StageCount; ++i) {
-            replies[i] = GoodReplies[i];
-            actions[i] = Action::Reply;
-        }
-        server.listen(QHostAddress::LocalHost);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = server.nextPendingConnection()) {
-                ++connections;
-                if (socket) {
-                    s->abort();
-                    continue;
-                }
-                socket = s;
-                connect(s, &QTcpSocket::readyRead, this, &ScriptedPeer::onRead);
-                answer(Greeting);
-            }
-        });
-    }
-
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(server.serverPort()); }
-    quint16 port() const { return server.serverPort(); }
-
-private:
-    QTcpServer server;
-    QPointer<QTcpSocket> socket;
-    QList<QByteArray> queue;  // pieces still to send; a null piece closes
-    bool sending = false;
-    bool inData = false;
-    QByteArray line;
-
-    void answer(int stage)
-    {
-        switch (actions[stage]) {
-        case Action::Silent:
-            return;
-        case Action::Close:
-            queue.append(QByteArray());
-            break;
-        case Action::Reply: {
-            const QByteArray r = replies[stage];
-            if (oneByte) {
-                for (char c : r)
-                    queue.append(QByteArray(1, c));
-            } else if (stage == splitStage && splitAt > 0 && splitAt < r.size()) {
-                queue.append(r.left(splitAt));
-                queue.append(r.mid(splitAt));
-            } else {
-                queue.append(r);
-            }
-            if (stage == Data && r.startsWith('3'))
-                inData = true;
-            break;
-        }
-        }
-        pump();
-    }
-
-    void pump()
-    {
-        if (sending || queue.isEmpty() || !socket)
-            return;
-        const QByteArray piece = queue.takeFirst();
-        if (piece.isNull()) {
-            socket->disconnectFromHost();
-            queue.clear();
-            return;
-        }
-        socket->write(piece);
-        socket->flush();
-        if (queue.isEmpty())
-            return;
-        // Give the client time to read each piece on its own.
-        sending = true;
-        QTimer::singleShot(2, this, [this] {
-            sending = false;
-            pump();
-        });
-    }
-
-    void onRead()
-    {
-        if (inData && stallData) {
-            // Leave the text unread: the client's writes back up.
-            socket->setReadBufferSize(4096);
-            return;
-        }
-        const QByteArray bytes = socket->readAll();
-        received += bytes;
-        for (char c : bytes) {
-            line += c;
-            if (inData) {
-                if (line == ".\r\n" || line.endsWith("\r\n.\r\n")) {
-                    inData = false;
-                    line.clear();
-                    answer(Body);
-                }
-                continue;
-            }
-            if (c != '\n')
-                continue;
-            const QByteArray command = line.left(4).toUpper();
-            line.clear();
-            if (command == "HELO")
-                answer(Helo);
-            else if (command == "MAIL")
-                answer(Mail);
-            else if (command == "RCPT")
-                answer(Rcpt);
-            else if (command == "DATA")
-                answer(Data);
-            else if (command == "QUIT")
-                answer(Quit);
-            else
-                socket->write("500 what?\r\n");
-        }
+        for (int i = 0; i < StageCount; ++i)
+            replies[Steps[i]] = GoodReplies[i];
     }
 };
 
@@ -246,17 +122,14 @@ private Q_SLOTS:
     void replyReaderSplits();
     void replyReaderLimits();
 
-    void wellBehaved();
     void splitReplies_data();
     void splitReplies();
-    void oneByteReplies();
     void transparencyOnWire_data();
     void transparencyOnWire();
     void hostile_data();
     void hostile();
     void refusedInput_data();
     void refusedInput();
-    void connectionRefused();
     void hostNotFound();
     void timeouts();
     void stalledText();
@@ -475,26 +348,14 @@ void tst_Smtp::replyReaderLimits()
     QCOMPARE(n, 20000);
 }
 
-void tst_Smtp::wellBehaved()
-{
-    ScriptedPeer peer;
-    const Run run = send(peer.address(), QByteArray("Subject: x\r\n\r\nHola\r\n"));
-    QCOMPARE(run.finishedCount, 1);
-    QVERIFY(run.ok);
-    QCOMPARE(run.error, Smtp::NoError);
-    QCOMPARE(run.errorText, QString());
-    QCOMPARE(run.statuses, (QStringList{Connected, Completed}));
-    QCOMPARE(peer.received, dialogue("Subject: x\r\n\r\nHola\r\n.\r\n"));
-    QCOMPARE(peer.connections, 1);
-}
-
 void tst_Smtp::splitReplies_data()
 {
     QTest::addColumn<int>("stage");
-    QTest::addColumn<int>("cut");
+    QTest::addColumn<int>("cut");  // 0: in one piece; -1: every reply byte by byte
+    QTest::newRow("whole replies") << 0 << 0;
+    QTest::newRow("byte by byte") << 0 << -1;
     for (int s = 0; s < StageCount; ++s) {
-        const int n = int(qstrlen(GoodReplies[s]));
-        for (int cut = 1; cut < n; ++cut)
+        for (int cut = 1; cut < int(qstrlen(GoodReplies[s])); ++cut)
             QTest::addRow("stage %d cut %d", s, cut) << s << cut;
     }
 }
@@ -504,24 +365,17 @@ void tst_Smtp::splitReplies()
     QFETCH(int, stage);
     QFETCH(int, cut);
     ScriptedPeer peer;
-    peer.splitStage = stage;
+    peer.splitStep = Steps[stage];
     peer.splitAt = cut;
-    const Run run = send(peer.address(), QByteArray("x\r\n"));
+    peer.oneByte = cut < 0;
+    const Run run = send(peer.address(), QByteArray("Subject: x\r\n\r\nHola\r\n"));
     QCOMPARE(run.finishedCount, 1);
     QVERIFY(run.ok);
+    QCOMPARE(run.error, Smtp::NoError);
+    QCOMPARE(run.errorText, QString());
     QCOMPARE(run.statuses, (QStringList{Connected, Completed}));
-    QCOMPARE(peer.received, dialogue("x\r\n.\r\n"));
-}
-
-void tst_Smtp::oneByteReplies()
-{
-    ScriptedPeer peer;
-    peer.oneByte = true;
-    const Run run = send(peer.address(), QByteArray("x\r\n"));
-    QCOMPARE(run.finishedCount, 1);
-    QVERIFY(run.ok);
-    QCOMPARE(run.statuses, (QStringList{Connected, Completed}));
-    QCOMPARE(peer.received, dialogue("x\r\n.\r\n"));
+    QCOMPARE(peer.received, dialogue("Subject: x\r\n\r\nHola\r\n.\r\n"));
+    QCOMPARE(peer.connections, 1);
 }
 
 void tst_Smtp::transparencyOnWire_data()
@@ -553,8 +407,7 @@ void tst_Smtp::transparencyOnWire()
 void tst_Smtp::hostile_data()
 {
     QTest::addColumn<int>("stage");
-    QTest::addColumn<int>("action");
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("reply");  // or "close" or "silent"
     QTest::addColumn<bool>("ok");
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("quitSent");
@@ -563,44 +416,41 @@ void tst_Smtp::hostile_data()
     for (int s = 0; s < StageCount; ++s) {
         const bool quit = s == Quit;
         const int failed = quit ? Smtp::NoError : Smtp::UnexpectedReply;
-        QTest::addRow("%s 421", names[s]) << s << int(Action::Reply) << QByteArray("421 4.3.0 busy\r\n") << quit
+        QTest::addRow("%s 421", names[s]) << s << QByteArray("421 4.3.0 busy\r\n") << quit
                                           << failed << true;
         QTest::addRow("%s 554 multi-line", names[s])
-            << s << int(Action::Reply) << QByteArray("554-5.7.1 no\r\n554 5.7.1 never\r\n") << quit << failed
+            << s << QByteArray("554-5.7.1 no\r\n554 5.7.1 never\r\n") << quit << failed
             << true;
-        QTest::addRow("%s close", names[s]) << s << int(Action::Close) << QByteArray() << quit
+        QTest::addRow("%s close", names[s]) << s << QByteArray("close") << quit
                                             << int(quit ? Smtp::NoError : Smtp::ConnectionClosed) << false;
-        QTest::addRow("%s silent", names[s]) << s << int(Action::Silent) << QByteArray() << quit
+        QTest::addRow("%s silent", names[s]) << s << QByteArray("silent") << quit
                                              << int(quit ? Smtp::NoError : Smtp::Timeout) << false;
     }
-    QTest::newRow("2xx where 3xx is due") << int(Data) << int(Action::Reply) << QByteArray("250 ok\r\n") << false
+    QTest::newRow("2xx where 3xx is due") << int(Data) << QByteArray("250 ok\r\n") << false
                                           << int(Smtp::UnexpectedReply) << true;
-    QTest::newRow("3xx greeting") << int(Greeting) << int(Action::Reply) << QByteArray("354 what\r\n") << false
+    QTest::newRow("3xx greeting") << int(Greeting) << QByteArray("354 what\r\n") << false
                                   << int(Smtp::UnexpectedReply) << true;
-    QTest::newRow("garbage greeting") << int(Greeting) << int(Action::Reply) << QByteArray("hello there\r\n")
+    QTest::newRow("garbage greeting") << int(Greeting) << QByteArray("hello there\r\n")
                                       << false << int(Smtp::UnexpectedReply) << true;
-    QTest::newRow("code without digits") << int(Helo) << int(Action::Reply) << QByteArray("2xx ok\r\n") << false
+    QTest::newRow("code without digits") << int(Helo) << QByteArray("2xx ok\r\n") << false
                                          << int(Smtp::UnexpectedReply) << true;
-    QTest::newRow("endless line") << int(Mail) << int(Action::Reply)
+    QTest::newRow("endless line") << int(Mail)
                                   << QByteArray(SmtpWire::MaxReplyLine + 10, '2') << false
                                   << int(Smtp::UnexpectedReply) << true;
     QTest::newRow("continuation only, then silence")
-        << int(Rcpt) << int(Action::Reply) << QByteArray("250-part one\r\n250-part two\r\n") << false
+        << int(Rcpt) << QByteArray("250-part one\r\n250-part two\r\n") << false
         << int(Smtp::Timeout) << false;
 }
 
 void tst_Smtp::hostile()
 {
     QFETCH(int, stage);
-    QFETCH(int, action);
     QFETCH(QByteArray, reply);
     QFETCH(bool, ok);
     QFETCH(int, error);
     QFETCH(bool, quitSent);
     ScriptedPeer peer;
-    peer.actions[stage] = Action(action);
-    if (!reply.isEmpty())
-        peer.replies[stage] = reply;
+    peer.replies[Steps[stage]] = reply;
     // Silent rows wait for one short time-out; the others never reach it.
     const Run run = send(peer.address(), QByteArray("x\r\n"), 1000);
     QVERIFY(run.destroyed);
@@ -655,6 +505,8 @@ void tst_Smtp::refusedInput_data()
                               << QStringLiteral("Servidor de correo no válido: 127.0.0.1:0");
     QTest::newRow("no host") << good << good << QStringLiteral(":25") << int(Smtp::InvalidServer)
                              << QStringLiteral("Servidor de correo no válido: :25");
+    QTest::newRow("connection refused") << good << good << QStringLiteral("closed") << int(Smtp::ConnectionRefused)
+                                        << QStringLiteral("Conexión rechazada por 127.0.0.1");
 }
 
 void tst_Smtp::refusedInput()
@@ -666,7 +518,13 @@ void tst_Smtp::refusedInput()
     QFETCH(QString, text);
     ScriptedPeer peer;
     // The peer's own address stands in for "a server was given" where the
-    // row has none, so a connection would show.
+    // row has none, so a connection would show; "closed": a port nobody
+    // listens on.
+    if (server == QLatin1String("closed")) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        server = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+    }
     const Run run = send(server.isEmpty() ? peer.address() : server, QByteArray("x\r\n"), 0, from, to);
     QCOMPARE(run.finishedCount, 1);
     QVERIFY(!run.ok);
@@ -675,22 +533,6 @@ void tst_Smtp::refusedInput()
     QCOMPARE(run.statuses, QStringList{text});
     QTest::qWait(20);
     QCOMPARE(peer.connections, 0);
-}
-
-void tst_Smtp::connectionRefused()
-{
-    quint16 port;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        port = probe.serverPort();
-    }
-    const Run run = send(QStringLiteral("127.0.0.1:%1").arg(port), QByteArray("x\r\n"));
-    QCOMPARE(run.finishedCount, 1);
-    QVERIFY(!run.ok);
-    QCOMPARE(run.error, Smtp::ConnectionRefused);
-    QCOMPARE(run.errorText, QStringLiteral("Conexión rechazada por 127.0.0.1"));
-    QCOMPARE(run.statuses, QStringList{run.errorText});
 }
 
 void tst_Smtp::hostNotFound()
@@ -743,7 +585,7 @@ void tst_Smtp::headlessWarning()
     QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.warning=true"));
     QTest::ignoreMessage(QtWarningMsg, "Respuesta inesperada desde el servidor SMTP:\n\n550 no\r\n");
     ScriptedPeer peer;
-    peer.replies[Greeting] = "550 no\r\n";
+    peer.replies["greeting"] = "550 no\r\n";
     const Run run = send(peer.address(), QByteArray("x\r\n"));
     QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.warning=false"));
     QCOMPARE(run.error, Smtp::UnexpectedReply);

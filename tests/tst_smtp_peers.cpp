@@ -1,9 +1,11 @@
 // The SMTP sender against real peers started by the test: an aiosmtpd
-// server (every corpus message round-trips byte for byte), dnsmasq
-// answering MX queries (the whole lookup-connect-dialogue path), and the
-// orvane-mail send tool.
+// server (every corpus message round-trips byte for byte) and dnsmasq
+// answering MX queries (the whole lookup-connect-dialogue path). The send
+// tool's direct form is tested with the submission tool rows.
 
 #include <smtp.h>
+
+#include "smtp/peerprocess.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -13,7 +15,6 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -23,59 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString Python = QStringLiteral("/usr/bin/python3");
-const QString PeerScript = QStringLiteral(ORVANE_TEST_DATA "/../smtp/peer.py");
-
-// A peer process from tests/smtp/peer.py. It dies with its standard input,
-// so it goes away even when this test crashes.
-class Peer
-{
-public:
-    ~Peer() { stop(); }
-
-    // Starts the peer; its SMTP port, or 0 (with the reason in *why).
-    quint16 start(const QStringList& args, QString* why)
-    {
-        process.setProgram(Python);
-        process.setArguments(QStringList{PeerScript} + args);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-        if (!process.waitForStarted(10000)) {
-            *why = process.errorString();
-            return 0;
-        }
-        QByteArray line;
-        QElapsedTimer clock;
-        clock.start();
-        while (!line.endsWith('\n') && clock.elapsed() < 20000) {
-            if (!process.waitForReadyRead(200) && process.state() != QProcess::Running)
-                break;
-            line += process.readLine();
-        }
-        line = line.trimmed();
-        if (!line.startsWith("READY ")) {
-            *why = QString::fromUtf8(line.isEmpty() ? QByteArray("no answer") : line);
-            stop();
-            return 0;
-        }
-        return quint16(line.mid(6).toUInt());
-    }
-
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.closeWriteChannel();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
-private:
-    QProcess process;
-};
 
 struct Run {
     QStringList statuses;
@@ -153,8 +101,6 @@ private Q_SLOTS:
     void roundTrip();
     void corpus();
     void mxLookup();
-    void tool_data();
-    void tool();
 
 private:
     QTemporaryDir store;
@@ -299,62 +245,6 @@ void tst_SmtpPeers::mxLookup()
     QVERIFY(tool.waitForFinished(30000));
     QCOMPARE(tool.exitCode(), 0);
     QCOMPARE(readFile(mxStore.filePath(QStringLiteral("000002.eml"))), QByteArray("Subject: tool\r\n\r\nvia mx\r\n"));
-}
-
-void tst_SmtpPeers::tool_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output");  // %1: the server's port
-    QTest::newRow("accepted") << QStringList{QStringLiteral("--from"), From, QStringLiteral("--to"), To,
-                                             QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1")}
-                              << 0
-                              << QString::fromUtf8("Conectando a 127.0.0.1:%1\nConectado a 127.0.0.1\n"
-                                                   "Envío completado\n");
-    QTest::newRow("refused") << QStringList{QStringLiteral("--from"), From, QStringLiteral("--to"), To,
-                                            QStringLiteral("--server"), QStringLiteral("127.0.0.1:%2")}
-                             << 1
-                             << QString::fromUtf8("Conectando a 127.0.0.1:%2\nConexión rechazada por 127.0.0.1\n");
-    QTest::newRow("bad address") << QStringList{QStringLiteral("--from"), QStringLiteral("a@b\rc"),
-                                                QStringLiteral("--to"), To, QStringLiteral("--server"),
-                                                QStringLiteral("127.0.0.1:%1")}
-                                 << 1 << QString::fromUtf8("Dirección de remitente no válida: a@b?c\n");
-    QTest::newRow("no recipient") << QStringList{QStringLiteral("--from"), From} << 2 << QString();
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--from"), From, QStringLiteral("--to"), To,
-                                                   QStringLiteral("--bcc"), To}
-                                    << 2 << QString();
-}
-
-void tst_SmtpPeers::tool()
-{
-    if (QByteArray(ORVANE_TOOL).isEmpty())
-        QSKIP("the tool is not built");
-    QFETCH(QStringList, args);
-    QFETCH(int, exitCode);
-    QFETCH(QString, output);
-    quint16 closedPort;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        closedPort = probe.serverPort();
-    }
-    for (QString& a : args)
-        a = a.replace(QLatin1String("%1"), QString::number(smtpPort)).replace(QLatin1String("%2"), QString::number(closedPort));
-    output.replace(QLatin1String("%1"), QString::number(smtpPort)).replace(QLatin1String("%2"), QString::number(closedPort));
-    const QByteArray text("Subject: tool\n\n.dot line\n");
-    QProcess tool;
-    tool.start(QStringLiteral(ORVANE_TOOL), QStringList{QStringLiteral("send")} + args + QStringList{QStringLiteral("-")});
-    tool.write(text);
-    tool.closeWriteChannel();
-    QVERIFY(tool.waitForFinished(30000));
-    QCOMPARE(tool.exitCode(), exitCode);
-    QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()), output);
-    if (exitCode == 0) {
-        ++storedCount;
-        QCOMPARE(readFile(store.filePath(QString::asprintf("%06d.eml", storedCount))), stored(text));
-    } else {
-        QVERIFY(!tool.readAllStandardError().isEmpty());
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_SmtpPeers)

@@ -6,6 +6,17 @@
       is written to DIR/NNNNNN.eml exactly as the server stored it (after
       its own un-stuffing), and its envelope to DIR/NNNNNN.env (sender, then
       one recipient per line).
+      Submission options: --tls DIR (STARTTLS with DIR/CERT.pem and
+      DIR/CERT.key; --cert CERT, default "server"), --implicit-tls (TLS from
+      the first byte instead), --auth USER:SECRET (PLAIN, LOGIN, CRAM-MD5
+      and XOAUTH2 with SECRET as the token), --size N, --smtputf8,
+      --refuse PREFIX (recipients starting with it get 550). PIPELINING and
+      ENHANCEDSTATUSCODES are always offered.
+  peer.py certs DIR
+      Makes test certificates with the openssl CLI: ca.pem (an authority),
+      server (localhost and 127.0.0.1, by ca), other (other.test, by ca),
+      expired (localhost, by ca, no longer valid) and selfsigned
+      (localhost); each as NAME.pem and NAME.key.
   peer.py mx --address A --domain D [--store DIR]
       The same server on A:25 plus dnsmasq on A:53 answering MX queries for
       D with mx.D (preference 10, address A) and mx2.D (preference 20,
@@ -19,7 +30,10 @@ SIGTERM; dnsmasq is killed with it.
 
 import argparse
 import asyncio
+import base64
 import ctypes
+import hmac
+import ssl
 import logging
 import os
 import signal
@@ -29,9 +43,10 @@ import subprocess
 import sys
 import tempfile
 import threading
+import warnings
 import time
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, auth_mechanism
 
 
 def die_with_parent():
@@ -47,10 +62,69 @@ class LongLineSMTP(SMTP):
     line_length_limit = 1 << 24
 
 
+class SubmissionSMTP(LongLineSMTP):
+    secret = None  # (user, secret) that authentication accepts
+
+    @auth_mechanism("CRAM-MD5")
+    async def auth_CRAM_MD5(self, server, args):
+        challenge = b"<%d.%d@peer.test>" % (os.getpid(), time.monotonic_ns())
+        answer = await server.challenge_auth(challenge)
+        if not isinstance(answer, bytes):
+            return AuthResult(success=False, handled=True)
+        user, _, digest = answer.partition(b" ")
+        want = hmac.new(self.secret[1], challenge, "md5").hexdigest().encode()
+        ok = user == self.secret[0] and hmac.compare_digest(digest, want)
+        return AuthResult(success=ok, handled=False)
+
+    @auth_mechanism("XOAUTH2")
+    async def auth_XOAUTH2(self, server, args):
+        try:
+            fields = base64.b64decode(args[1], validate=True).split(b"\x01")
+        except Exception:
+            return AuthResult(success=False, handled=False)
+        if fields[:2] == [b"user=" + self.secret[0], b"auth=Bearer " + self.secret[1]]:
+            return AuthResult(success=True)
+        # The error details come as a challenge; the client's empty answer
+        # gets the final refusal.
+        await server.push("334 " + base64.b64encode(b'{"status":"401"}').decode())
+        await server._reader.readline()
+        return AuthResult(success=False, handled=False)
+
+
+def make_certs(directory):
+    def run(*args):
+        subprocess.run(["openssl"] + list(args), check=True, cwd=directory,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Orvane Test CA",
+        "-days", "2", "-addext", "basicConstraints=critical,CA:TRUE")
+    run("req", "-x509", *key, "-keyout", "selfsigned.key", "-out", "selfsigned.pem", "-subj",
+        "/CN=localhost", "-days", "2", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
+    for name, cn, days in (("server", "localhost", "2"), ("other", "other.test", "2"),
+                           ("expired", "localhost", "-1")):
+        alt = "subjectAltName=DNS:%s,IP:127.0.0.1" % cn if cn == "localhost" else "subjectAltName=DNS:" + cn
+        with open(os.path.join(directory, name + ".ext"), "w") as f:
+            f.write(alt + "\n")
+        run("req", *key, "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + cn)
+        run("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+            "-out", name + ".pem", "-days", days, "-extfile", name + ".ext")
+
+
 class Store:
-    def __init__(self, directory):
+    def __init__(self, directory, refuse=None):
         self.directory = directory
         self.count = 0
+        self.refuse = refuse
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return responses[:-1] + ["250-PIPELINING", "250-ENHANCEDSTATUSCODES", responses[-1]]
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.refuse and address.startswith(self.refuse):
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 2.1.5 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -86,17 +160,31 @@ def dns_ready(address, domain, deadline):
 def main():
     die_with_parent()
     logging.disable(logging.CRITICAL)
+    warnings.filterwarnings("ignore")
     ap = argparse.ArgumentParser()
     sub = ap.add_subparsers(dest="mode", required=True)
     p = sub.add_parser("smtp")
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--store")
+    p.add_argument("--tls")
+    p.add_argument("--cert", default="server")
+    p.add_argument("--implicit-tls", action="store_true")
+    p.add_argument("--auth")
+    p.add_argument("--size", type=int)
+    p.add_argument("--smtputf8", action="store_true")
+    p.add_argument("--refuse")
+    p = sub.add_parser("certs")
+    p.add_argument("dir")
     p = sub.add_parser("mx")
     p.add_argument("--address", required=True)
     p.add_argument("--domain", required=True)
     p.add_argument("--store")
     args = ap.parse_args()
+    if args.mode == "certs":
+        make_certs(args.dir)
+        print("READY 0", flush=True)
+        return
 
     dnsmasq = None
     workdir = tempfile.TemporaryDirectory(prefix="orvane-peer-")
@@ -133,11 +221,31 @@ def main():
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    handler = Store(args.store)
+    handler = Store(args.store, getattr(args, "refuse", None))
+    kwargs = dict(data_size_limit=None, hostname="peer.test")
+    factory, listen_ssl = LongLineSMTP, None
+    if getattr(args, "tls", None):
+        ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        ctx.load_cert_chain(os.path.join(args.tls, args.cert + ".pem"), os.path.join(args.tls, args.cert + ".key"))
+        if args.implicit_tls:
+            listen_ssl = ctx
+            kwargs["auth_require_tls"] = False  # the whole connection is TLS
+        else:
+            kwargs["tls_context"] = ctx
+    if getattr(args, "auth", None):
+        user, _, secret = args.auth.partition(":")
+        factory = type("Peer", (SubmissionSMTP,), {"secret": (user.encode(), secret.encode())})
+        kwargs["authenticator"] = lambda srv, sess, env, mech, data: AuthResult(
+            success=isinstance(data, LoginPassword) and (data.login, data.password) == factory.secret,
+            handled=False)
+    if getattr(args, "size", None):
+        kwargs["data_size_limit"] = args.size
+    if getattr(args, "smtputf8", False):
+        kwargs["enable_SMTPUTF8"] = True
     try:
         server = loop.run_until_complete(loop.create_server(
-            lambda: LongLineSMTP(handler, data_size_limit=None, hostname="peer.test"),
-            host=host, port=port, reuse_address=True))
+            lambda: factory(handler, **kwargs),
+            host=host, port=port, reuse_address=True, ssl=listen_ssl))
     except OSError as e:
         failed("smtp: %s" % e)
     port = server.sockets[0].getsockname()[1]
