@@ -105,10 +105,8 @@ void tst_AddressClass::unicodeNotCarriedByUtf8()
 // line break into a header.
 void tst_AddressClass::headerFormNeverBreaksLines()
 {
+    // Quoted names and addresses: see tst_addresslistclass.
     AddressClass a;
-    a.name = "Evil\r\nBcc: x@y";
-    a.email = "a@b>\nBcc: x@y";
-    QCOMPARE(QByteArray(a.getOriginalAddress()), QByteArray("\"Evil  Bcc: x@y\"  <a@b> Bcc: x@y>"));
     a.name = "=?utf-8?Q?a?=\r";
     a.email = "a@b";
     QCOMPARE(QByteArray(a.getOriginalAddress()), QByteArray("=?utf-8?Q?a?=  <a@b>"));
