@@ -1,9 +1,7 @@
 #pragma once
 
-// A stand-in for the platform's own 8-bit encoding in tests: a codec called
-// "System" that maps Latin-1 and writes '?' for anything else without
-// counting it as an error (so it "can encode" every text). Qt's codec
-// registry owns every QTextCodec once constructed.
+// The platform's own 8-bit encoding in tests: "System" maps Latin-1 and writes
+// '?' for anything else without an error, so it "can encode" every text.
 
 #include <QTextCodec>
 

