@@ -1,6 +1,7 @@
-// Messages composed in a folder, read back by other mail readers (Python's
-// email package, modern policy and compat32, and GMime) and by our own
-// MessageClass: each must find the headers set, the parts added and, byte
+// Messages composed in a folder: compared with literal texts written from
+// the composition rules, and read back by other mail readers (Python's email
+// package, modern policy and compat32, and GMime) and by our own
+// MessageClass, which must find the headers set, the parts added and, byte
 // for byte, the content handed to setPartData.
 
 #include <indexclass.h>
@@ -9,6 +10,7 @@
 #include <messagedevice.h>
 #include <mimecodec.h>
 #include <mimepart.h>
+#include <orvaneversion.h>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -21,7 +23,9 @@
 #include <QTextCodec>
 #include <QTest>
 
+#include <functional>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -145,6 +149,60 @@ QByteArray ownDecode(const QByteArray& body, const QByteArray& encoding)
     return d;
 }
 
+// A new message in \a f: \a describe fills its descriptor, then the parts
+// are created (their data is not set yet).
+std::unique_ptr<MessageDevice> newMessage(LocalMailFolder& f, const std::function<void(MessageDescriptor&)>& describe,
+                                          const std::vector<PartSpec>& parts)
+{
+    auto dev = std::make_unique<MessageDevice>(f.indexIDict()->find(f.createMessage()));
+    dev->loadDescriptor(false);
+    describe(dev->getDescriptor());
+    dev->saveDescriptor();
+    for (const PartSpec& spec : parts) {
+        MimePart* p = (*dev)[dev->createPart()];
+        std::tie(p->type, p->mimetype, p->encoding, p->charset, p->name) =
+            std::tie(spec.type, spec.mimetype, spec.encoding, spec.charset, spec.name);
+    }
+    return dev;
+}
+
+// Composes a message with \a parts set in order (without parts it is saved
+// as it is); its text, or a note of what failed.
+QByteArray compose(LocalMailFolder& f, const std::function<void(MessageDescriptor&)>& describe,
+                   const std::vector<PartSpec>& parts = {}, IndexClass** entry = nullptr)
+{
+    const std::unique_ptr<MessageDevice> dev = newMessage(f, describe, parts);
+    QByteArray failed;
+    for (size_t i = 0; i < parts.size(); ++i)
+        failed += dev->setPartData(int(i), parts[i].data) ? "" : "setPartData failed";
+    if (parts.empty() && !dev->saveMessage(-1, QByteArray()))
+        failed += "saveMessage failed";
+    if (entry)
+        *entry = dev->index();
+    return failed + dev->rfc822Message();
+}
+
+// What varies from run to run, replaced once its form has been checked: the
+// Date value (DATE), the boundary (BOUNDARY), the index ID's UUID (UUID) and
+// the host in the Message-ID (HOST).
+QByteArray normalised(const QByteArray& text, const QString& id)
+{
+    const QString uuid = QString(id).remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+    QString s = QString::fromLatin1(text);
+    static const QRegularExpression date(QStringLiteral(
+        "^Date: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}\n"));
+    s.replace(date, QStringLiteral("Date: DATE\n"));
+    // The boundary: "-boundary", the short date (blanks as "_", lower
+    // case) and the UUID, at most 70 characters of RFC 2046's set.
+    static const QRegularExpression bnd(QStringLiteral(
+        "boundary=\"(-boundary[a-z]{3},_\\d{2}_[a-z]{3}_\\d{4}_\\d{2}:\\d{2}[0-9a-f-]{36})\""));
+    const QString b = bnd.match(s).captured(1);
+    if (!b.isEmpty() && b.size() <= 70 && b.endsWith(uuid))
+        s.replace(b, QStringLiteral("BOUNDARY"));
+    static const QRegularExpression mid(QStringLiteral("<[0-9a-f-]{36}@[A-Za-z0-9.-]+>"));
+    return s.replace(mid, QStringLiteral("<UUID@HOST>")).replace(uuid, QStringLiteral("UUID")).toLatin1();
+}
+
 } // namespace
 
 class tst_ComposeInterop : public QObject
@@ -152,6 +210,11 @@ class tst_ComposeInterop : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void literalTexts();
+    void foldedRecipients();
+    void headerInjection();
+    void versionsInMessagesFile();
+    void views();
     void ownReader_data() { rows(false); }
     void ownReader();
     void readers_data() { rows(true); }
@@ -170,7 +233,14 @@ private:
         const bool footed = c.parts.size() > 1 && i == lastText && c.parts[i].encoding == "quoted-printable";
         return c.parts[i].data + (footed ? footer : QByteArray());
     }
+    QString folderPath()
+    {
+        const QString p = tmp.filePath(QStringLiteral("f%1").arg(++serial));
+        QDir().mkpath(p);
+        return p;
+    }
     QTemporaryDir tmp;
+    int serial = 0;
     QByteArray footer;  // what the encoder appends: "\n" + the footer file
     std::vector<Case> all = cases();
     struct Result {
@@ -184,6 +254,7 @@ private:
 void tst_ComposeInterop::initTestCase()
 {
     QVERIFY(tmp.isValid());
+    // The footer comes from a file named in the user's settings.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, tmp.filePath(QStringLiteral("settings")));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, tmp.filePath(QStringLiteral("settings")));
     const QByteArray footerBody = "-- \nSent from a test — pié de página\n";
@@ -194,33 +265,20 @@ void tst_ComposeInterop::initTestCase()
     QSettings(QSettings::UserScope, QStringLiteral("Norvatec"), QStringLiteral("Tovik"))
         .setValue(QStringLiteral("/email/footerText"), footerFile.fileName());
 
-    const QString folderPath = tmp.filePath(QStringLiteral("outbox"));
-    QVERIFY(QDir().mkpath(folderPath));
-    LocalMailFolder folder(folderPath);
+    LocalMailFolder folder(folderPath());
     for (Case& c : all) {
-        IndexClass* e = folder.indexIDict()->find(folder.createMessage());
-        QVERIFY(e);
-        MessageDevice dev(e);
-        dev.loadDescriptor(false);
-        MessageDescriptor& d = dev.getDescriptor();
-        d.from = c.from.text();
-        for (const Person& p : c.to)
-            d.to << p.text();
-        for (const Person& p : c.cc)
-            d.cc << p.text();
-        d.subject = c.subject;
-        d.inReplyTo = c.inReplyTo;
-        d.references = c.references;
-        dev.saveDescriptor();
         std::vector<PartSpec> parts = c.parts;
         if (c.doomedAt >= 0)
             parts.insert(parts.begin() + c.doomedAt, {"attachment", "application/zip", "base64", "", "x.zip", binary(5000, 9)});
-        for (const PartSpec& spec : parts) {
-            MimePart* p = dev[dev.createPart()];
-            QVERIFY(p);
-            std::tie(p->type, p->mimetype, p->encoding, p->charset, p->name) =
-                std::tie(spec.type, spec.mimetype, spec.encoding, spec.charset, spec.name);
-        }
+        const std::unique_ptr<MessageDevice> devp = newMessage(folder, [&](MessageDescriptor& d) {
+            d.from = c.from.text();
+            for (const Person& p : c.to)
+                d.to << p.text();
+            for (const Person& p : c.cc)
+                d.cc << p.text();
+            std::tie(d.subject, d.inReplyTo, d.references) = std::tie(c.subject, c.inReplyTo, c.references);
+        }, parts);
+        MessageDevice& dev = *devp;
         if (!c.firstDraft.isEmpty())
             QVERIFY(dev.setPartData(0, c.firstDraft));
         for (size_t i = 0; i < parts.size(); ++i)
@@ -242,15 +300,184 @@ void tst_ComposeInterop::initTestCase()
         r.text = dev.rfc822Message();
         dev.loadDescriptor(false);
         r.messageID = dev.getDescriptor().messageID.toLatin1();
-        QCOMPARE(e->getMessageID().toLatin1(), r.messageID);
+        QCOMPARE(dev.index()->getMessageID().toLatin1(), r.messageID);
         for (int i = 0; i < dev.getPartCount(); ++i) {
             r.parts.push_back(*dev[i]);
-            r.parts.back().offset -= qint32(e->getUniblockOffset());
+            r.parts.back().offset -= qint32(dev.index()->getUniblockOffset());
         }
         r.file = tmp.filePath(QStringLiteral("msg%1.eml").arg(composed.size()));
         QFile f(r.file);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(r.text) == r.text.size());
     }
+}
+
+void tst_ComposeInterop::literalTexts()
+{
+    LocalMailFolder f(folderPath());
+    IndexClass* e = nullptr;
+    QByteArray text = compose(f, [](MessageDescriptor& d) {
+        d.from = QStringLiteral("Jose Ruiz <jose@example.org>");
+        d.to = QStringList{QStringLiteral("ana@example.org")};
+        d.subject = QStringLiteral("Plain (text) = ok");
+    }, {{"text", "text/plain", "quoted-printable", "iso-8859-1", "", "Hola=\n"}}, &e);
+    // One part: no footer, no multipart frame; the body ends the text; an
+    // ASCII subject stays as it is.
+    QCOMPARE(normalised(text, e->getID()), QByteArray(
+        "Date: DATE\n"
+        "To: <ana@example.org>\n"
+        "From: \"Jose Ruiz\"  <jose@example.org>\n"
+        "Subject: Plain (text) = ok\n"
+        "Message-ID: <UUID@HOST>\n"
+        "X-Mailer: Orvane " ORVANE_MAIL_VERSION "\n"
+        "X-Orvane-Generated: header (rfc822), reference id {UUID}\n"
+        "MIME-Version: 1.0\n"
+        "Content-Type: text/plain; charset=iso-8859-1\n"
+        "Content-Transfer-Encoding: quoted-printable\n"
+        "\n"
+        "Hola=3D=0A"));
+    MessageDevice one(e);
+    one.loadDescriptor(false);
+    QCOMPARE(one.getDescriptor().attachments, (unsigned char)0);  // a text part is no attachment
+
+    text = compose(f, [](MessageDescriptor& d) {
+        d.from = QStringLiteral("Jose Ruiz <jose@example.org>");
+        d.to = QStringList{QStringLiteral("ana@example.org")};
+        d.cc = QStringList{QStringLiteral("c@example.org")};
+        d.replyTo = QStringLiteral("r@example.org");
+        d.subject = QStringLiteral("Año ñ");
+        d.inReplyTo = QStringLiteral("parent@example.org");
+        d.references = QStringList{QStringLiteral("a@example.org"), QStringLiteral("parent@example.org")};
+        d.priority = QStringLiteral("High");
+        d.extraInfo = QStringLiteral("HEADER_EXTRA X-Custom: 1");  // no line end of its own
+    }, {{"text", "text/plain", "quoted-printable", "iso-8859-1", "", "Hola Ana\n"},
+        {"attachment", "application/octet-stream", "base64", "", "", QByteArray("\x00\x01\x02", 3)}}, &e);
+    // The text part, set while it is the last text part of a multipart
+    // message, gets LF and the footer file's bytes, quoted-printable (no
+    // soft break: the line reaches 73 only at its last byte); the unnamed
+    // attachment becomes "attachment.dat"; each body is followed directly by
+    // its delimiter.
+    QCOMPARE(normalised(text, e->getID()), QByteArray(
+        "Date: DATE\n"
+        "To: <ana@example.org>\n"
+        "Cc: <c@example.org>\n"
+        "From: \"Jose Ruiz\"  <jose@example.org>\n"
+        "Reply-To: <r@example.org>\n"
+        "Subject: =?utf-8?B?QcOxbyDDsQ==?=\n"
+        "Message-ID: <UUID@HOST>\n"
+        "In-Reply-To: <parent@example.org>\n"
+        "References: <a@example.org> <parent@example.org>\n"
+        "Priority: High\n"
+        "X-Mailer: Orvane " ORVANE_MAIL_VERSION "\n"
+        "X-Orvane-Generated: header (rfc822), reference id {UUID}\n"
+        "MIME-Version: 1.0\n"
+        "X-Custom: 1\n"
+        "Content-Type: multipart/related;\n"
+        "\tboundary=\"BOUNDARY\"\n"
+        "\n"
+        "\n--BOUNDARY\n"
+        "Content-Type: text/plain; charset=iso-8859-1\n"
+        "Content-Transfer-Encoding: quoted-printable\n"
+        "\n"
+        "Hola Ana=0A=0A-- =0ASent from a test =E2=80=94 pi=C3=A9 de p=C3=A1gina=0A"
+        "\n--BOUNDARY\n"
+        "Content-Type: application/octet-stream; name=\"attachment.dat\"\n"
+        "Content-Transfer-Encoding: base64\n"
+        "Content-Disposition: attachment; filename=\"attachment.dat\"\n"
+        "\n"
+        "AAEC\n"
+        "\n--BOUNDARY--\n"));
+    MessageDevice two(e);
+    two.loadDescriptor(false);
+    QCOMPARE(two.getDescriptor().attachments, (unsigned char)1);
+    QCOMPARE(two.getDescriptor().size, unsigned(e->getPartAt(0)->length + e->getPartAt(1)->length));
+}
+
+void tst_ComposeInterop::foldedRecipients()
+{
+    LocalMailFolder f(folderPath());
+    QStringList to;
+    for (int i = 1; i <= 12; ++i)
+        to << QStringLiteral("a%1@example.org").arg(i, 2, 10, QLatin1Char('0'));
+    const QByteArray text = compose(f, [&](MessageDescriptor& d) { d.to = to; });
+    // Once the header text has passed 75 characters, every further address
+    // starts a continuation line of its own.
+    QByteArray expected = "To: <a01@example.org>, <a02@example.org>, <a03@example.org>, ";
+    for (int i = 4; i <= 12; ++i)
+        expected += "\n\t<a" + QByteArray::number(i).rightJustified(2, '0') + "@example.org>" + (i < 12 ? ", " : "\n");
+    QVERIFY2(text.contains("\n" + expected), text.constData());
+    QVERIFY(text.endsWith("MIME-Version: 1.0\n"));  // no parts: nothing after the MIME version
+    QVERIFY(compose(f, [](MessageDescriptor&) {}).contains("\nTo: \nFrom: \n"));
+}
+
+void tst_ComposeInterop::headerInjection()
+{
+    LocalMailFolder f(folderPath());
+    const QByteArray text = compose(f, [](MessageDescriptor& d) {
+        d.subject = QStringLiteral("Hi\r\nBcc: victim@example.org");
+        d.from = QStringLiteral("a@example.org\r\nX-Evil: 1");
+        d.to = QStringList{QStringLiteral("b@example.org\nX-Evil: 2")};
+        d.messageID = QStringLiteral("id\r\nX-Evil: 3");
+        d.inReplyTo = QStringLiteral("p\nX-Evil: 4");
+        d.references = QStringList{QStringLiteral("r\nX-Evil: 5")};
+        d.priority = QStringLiteral("High\nX-Evil: 6");
+    }, {{"attachment", "application/octet-stream", "base64", "", "", "x"},
+        {"attachment", "application/octet-stream", "base64", "", "say \"hi\"; \\now.txt\nX-Evil: 7", "y"}});
+    for (const QByteArray& line : text.split('\n'))
+        QVERIFY2(!line.startsWith("Bcc:") && !line.startsWith("X-Evil") && !line.contains('\r'), line.constData());
+    QVERIFY(text.contains("Subject: Hi  Bcc: victim@example.org\n"));
+    // Quotes and backslashes in a file name are quoted-pairs.
+    QVERIFY(text.contains("filename=\"say \\\"hi\\\"; \\\\now.txt X-Evil: 7\"\n"));
+}
+
+void tst_ComposeInterop::versionsInMessagesFile()
+{
+    const QString path = folderPath();
+    LocalMailFolder f(path);
+    IndexClass* e = nullptr;
+    const QByteArray text = compose(f, [](MessageDescriptor&) {},
+        {{"text", "text/plain", "7bit", "us-ascii", "", "A"}, {"attachment", "text/plain", "7bit", "", "b.txt", "B"}}, &e);
+    QFile file(path + QLatin1String("/messages"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray all = file.readAll();
+    // Two versions, each "From - <date>\r\n" + text + "\r\n"; the entry
+    // points at the last, whose parts point into it.
+    static const QRegularExpression sep(QStringLiteral("^From - [A-Z][a-z]{2} [A-Z][a-z]{2} +\\d+ \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n"
+                                                       ".*\r\nFrom - [ -~]+\r\n$"), QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY(sep.match(QString::fromLatin1(all.left(e->getUniblockOffset()))).hasMatch());
+    QCOMPARE(all.mid(e->getUniblockOffset()), text + "\r\n");
+    QCOMPARE(all.mid(e->getPartAt(0)->offset, e->getPartAt(0)->length) + all.mid(e->getPartAt(1)->offset, e->getPartAt(1)->length),
+             QByteArray("AB"));
+
+    // A stored body must be copied from a messages file that is gone:
+    // nothing is changed.
+    const long offset = e->getPartAt(0)->offset;
+    QVERIFY(file.remove());
+    const QByteArray diag = "No reading rights for " + QFile::encodeName(file.fileName());
+    QTest::ignoreMessage(QtDebugMsg, diag.constData());
+    QVERIFY(!MessageDevice(e).saveMessage(-1, QByteArray()));
+    QCOMPARE(long(e->getPartAt(0)->offset), offset);
+}
+
+void tst_ComposeInterop::views()
+{
+    LocalMailFolder f(folderPath());
+    auto device = [&](const std::vector<PartSpec>& parts) {
+        IndexClass* e = nullptr;
+        compose(f, [](MessageDescriptor&) {}, parts, &e);
+        return std::make_unique<MessageDevice>(e);
+    };
+    auto all = device({{"text", "text/plain", "8bit", "iso-8859-1", "", "caf\xe9 <b>\n"},
+                       {"text", "text/html", "7bit", "utf-8", "", "<p>hi</p>"},
+                       {"attachment", "text/plain", "quoted-printable", "", "n.txt", "note"}});
+    QCOMPARE(all->text(false), QStringLiteral("café <b>\n"));
+    QCOMPARE(all->text(true), QStringLiteral("café <b>\n\n-------- Attachment ---------\nnote"));
+    QCOMPARE(all->html(false), QStringLiteral("<p>hi</p>"));
+    // Only plain text: the HTML view shows it as text, not as markup.
+    auto plain = device({{"text", "text/plain", "7bit", "us-ascii", "", "a < b & <script>x</script>\nline 2"}});
+    QCOMPARE(plain->html(false), QStringLiteral("a &lt; b &amp; &lt;script&gt;x&lt;/script&gt;<br>\nline 2"));
+    QCOMPARE(plain->text(false), QStringLiteral("a < b & <script>x</script>\nline 2"));
+    auto none = device({{"attachment", "image/png", "base64", "", "p.png", "png"}});
+    QVERIFY(none->text(true).isEmpty() && none->html(true).isEmpty());
 }
 
 void tst_ComposeInterop::rows(bool readers)

@@ -68,8 +68,6 @@ void tst_IndexClass::partDescription_data()
     QTest::addColumn<QString>("expected");  // type|mime|enc|off|len|charset|cid|name|version
     QTest::newRow("V 1") << QCString("V 1 attachment application/pdf base64 120 3456 us-ascii unknown eC5wZGYA")
                          << "attachment|application/pdf|base64|120|3456|us-ascii|unknown|x.pdf|1";
-    QTest::newRow("V 1 empty name") << QCString("V 1 text text/plain 8bit 0 6 us-ascii unknown AA==")
-                                    << "text|text/plain|8bit|0|6|us-ascii|unknown||1";
     QTest::newRow("V 1 name with blank") << QCString("  V 1 related image/gif 7bit 1 2 utf-8 c1 bXkgZmlsZS50eHQA")
                                          << "related|image/gif|7bit|1|2|utf-8|c1|my file.txt|1";
     QTest::newRow("V1 glued") << QCString("V1 digest message/rfc822 8bit 5 6 a b AA==") << "digest|message/rfc822|8bit|5|6|a|b||1";
@@ -81,7 +79,6 @@ void tst_IndexClass::partDescription_data()
     QTest::newRow("negative and junk numbers") << QCString("D -4 x") << "digest|text/plain|8bit|-4|0|us-ascii|||1";
     QTest::newRow("huge number saturates") << QCString("D 99999999999999999999 1") << "digest|text/plain|8bit|2147483647|1|us-ascii|||1";
     QTest::newRow("other letter") << QCString("X 1 2") << "unknown|text/plain|8bit|0|0|us-ascii|||1";
-    QTest::newRow("empty") << QCString("") << "unknown|text/plain|8bit|0|0|us-ascii|||1";
     QTest::newRow("V truncated") << QCString("V 1 text") << "text|||0|0||||1";
     QTest::newRow("V 2 unsupported") << QCString("V 2 text text/html 7bit 1 2 utf-8 c AA==") << "attachment|text/plain|8bit|0|0|us-ascii|||2";
 }

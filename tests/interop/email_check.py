@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""Reads one message file with Python's email package and prints what it
-finds, one "key<TAB>values" line each: the headers as decoded, then per leaf
-part its media type, file name, charset, size and SHA-256 of the decoded
-bytes and, when it names a charset, the SHA-256 of its text in UTF-8.
-
-Usage: email_check.py default|compat32 FILE
-"""
+"""Reads one message with Python's email package and prints, one "key<TAB>values"
+line each, the decoded headers, then per leaf part its media type, file name,
+charset, size and SHA-256 of the decoded bytes (and of its text in UTF-8).
+Usage: email_check.py default|compat32 FILE"""
 import email, email.header, email.policy, email.utils, hashlib, sys
 
 modern = sys.argv[1] == "default"

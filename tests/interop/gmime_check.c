@@ -1,9 +1,5 @@
-/* Reads one message file with GMime and prints what it finds, one
- * "key<TAB>values" line each, as email_check.py does: subject, message id,
- * the From/To/Cc mailboxes, the body's media type, then per leaf part its
- * media type, file name, charset, and the size and SHA-256 of its content
- * with the transfer encoding removed. Usage: gmime_check FILE
- */
+/* Reads one message with GMime and prints what it finds, in the lines that
+ * email_check.py prints (without its "python" line). Usage: gmime_check FILE */
 #include <gmime/gmime.h>
 
 #include <fcntl.h>
