@@ -1,0 +1,104 @@
+// The store's handling of damaged index records and of lazily read entries.
+#include "toolrun.h"
+
+#include <indexclass.h>
+#include <localmailfolder.h>
+#include <messagedevice.h>
+#include <mimepart.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_StoreScale : public QObject
+{
+    Q_OBJECT
+private slots:
+    void outOfRangeRecordHidesNothing_data();
+    void outOfRangeRecordHidesNothing();
+
+private:
+    static QCString message(int n)
+    {
+        return QCString("From: a@example.org\r\nSubject: m" + QByteArray::number(n)
+                        + "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                          "--b\r\nContent-Type: text/plain\r\n\r\nbody " + QByteArray::number(n)
+                        + "\r\n--b--\r\n");
+    }
+    QTemporaryDir tmp;
+    const QDateTime when = QDateTime(QDate(2026, 12, 7), QTime(9, 0));
+};
+
+void tst_StoreScale::outOfRangeRecordHidesNothing_data()
+{
+    QTest::addColumn<int>("field");  // 0..3 entry offsets/lengths, 4..5 part offset/length
+    QTest::addColumn<long>("value");
+    QTest::addColumn<bool>("dropped");  // compaction cannot carry the entry
+    const char* names[] = {"descriptor offset", "descriptor length", "text offset",
+                           "text length", "part offset", "part length"};
+    for (int f = 0; f < 6; ++f) {
+        QTest::addRow("%s negative", names[f]) << f << -7L << (f < 4);
+        QTest::addRow("%s beyond the file", names[f]) << f << 0x7ffffff0L << (f < 4);
+    }
+}
+
+// A record that reads whole but points outside the files never hides or
+// loses the records after it; only that entry yields no data.
+void tst_StoreScale::outOfRangeRecordHidesNothing()
+{
+    QFETCH(int, field);
+    QFETCH(long, value);
+    QFETCH(bool, dropped);
+    const QString path = tmp.path() + QLatin1String("/f") + QString::number(field) + QLatin1Char('_')
+        + QString::number(value < 0);
+    QDir().mkpath(path);
+    QStringList ids;
+    {
+        LocalMailFolder f(path);
+        for (int i = 0; i < 3; ++i)
+            ids << f.createMessage(message(i), "u", when, QString(), nullptr, false, 0);
+        IndexClass* e = f.indexIDict()->find(ids[1]);
+        switch (field) {
+        case 0: e->setDescriptorOffset(value); break;
+        case 1: e->setDescriptorLength(value); break;
+        case 2: e->setUniblockOffset(value, false); break;
+        case 3: e->setUniblockLength(value); break;
+        case 4: e->getPartAt(0)->offset = value; break;
+        default: e->getPartAt(0)->length = value; break;
+        }
+        f.saveIndex();
+    }
+    auto verifyNeighbours = [&](LocalMailFolder& f) {
+        for (int i : {0, 2}) {
+            IndexClass* e = f.indexIDict()->find(ids[i]);
+            QVERIFY(e);
+            MessageDevice dev(e);
+            QCOMPARE(dev.rfc822Message(), message(i));
+            dev.loadDescriptor(false);
+            QCOMPARE(dev.getDescriptor().subject, QStringLiteral("m%1").arg(i));
+        }
+    };
+    {
+        LocalMailFolder f(path);
+        QCOMPARE(f.getMessageCount(), 3);
+        verifyNeighbours(f);
+        QByteArray data;
+        MessageDevice(f.indexIDict()->find(ids[1])).getPartData(0, data);  // bounded, no crash
+    }
+    const Run check = runTool({QStringLiteral("check"), path}, tmp.path());
+    QCOMPARE(check.rc, 1);
+    QVERIFY2(check.out.contains("outside the"), check.out.constData());
+    {
+        LocalMailFolder f(path);
+        if (dropped)
+            QTest::ignoreMessage(QtDebugMsg, "The index file seems to be broken :(");
+        QVERIFY(f.compact(0));
+        QCOMPARE(f.getMessageCount(), dropped ? 2 : 3);
+    }
+    LocalMailFolder f(path);
+    QCOMPARE(f.getMessageCount(), dropped ? 2 : 3);
+    verifyNeighbours(f);
+}
+
+QTEST_GUILESS_MAIN(tst_StoreScale)
+#include "tst_store_scale.moc"
