@@ -2,7 +2,11 @@
 // that lets entries decode their fields on first use.
 #include "indexrecord_p.h"
 
+#include "indexclass.h"
 #include "storeio_p.h"
+#include "streamio_p.h"
+
+#include <orvaneversion.h>
 
 #include <QFile>
 
@@ -264,6 +268,18 @@ quint64 rawStringHash(const uchar* d, qint64 at)
             h = mix(h, char16_t((p[2 * i] << 8) | p[2 * i + 1]));
     }
     return h ^ (h >> 29);
+}
+
+QByteArray indexFileBytes(const std::vector<IndexClass*>& entries, bool withHeader)
+{
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    setupClassicStream(s);
+    if (withHeader)
+        s << QStringLiteral(ORVANE_MAIL_VERSION);
+    for (const IndexClass* e : entries)
+        s << *e;
+    return out;
 }
 
 } // namespace Orvane

@@ -11,6 +11,9 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
+
+class IndexClass;
 
 namespace Orvane {
 
@@ -76,6 +79,10 @@ template <typename F>
 void forEachRawPart(const uchar* d, qint64 size, qint64 at, int count, F f);
 
 qint32 readInt(const uchar* p);
+
+/// Index file bytes: the header (when \a withHeader) and the records of
+/// \a entries, one after another.
+QByteArray indexFileBytes(const std::vector<IndexClass*>& entries, bool withHeader);
 
 } // namespace Orvane
 

@@ -1,6 +1,12 @@
+// The abstract mail folder: file names and kinds, index IDs, the index
+// file (appends and atomic rewrites), message-ID translation, listing and
+// composition of empty messages. The entry table, compaction with recovery
+// and threading have files of their own (indexcollection.cpp,
+// foldercompaction.cpp, folderthreading.cpp).
 #include "mailfolder.h"
 
 #include "indexclass.h"
+#include "indexrecord_p.h"
 #include "messagedevice.h"
 #include "messagefactory.h"
 #include "orvanelog_p.h"
@@ -15,151 +21,9 @@
 #include <QSysInfo>
 #include <QUuid>
 
-#include <cerrno>
-#include <cstdio>
-#include <limits>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 QList<MailFolder*> MailFolder::folderList;
 bool MailFolder::autoExpunge = true;
 unsigned long MailFolder::lastIndexID = 0;
-
-namespace {
-
-const QLatin1String NewSuffix("new");
-const QLatin1String CommitMarkName("/compact.commit");
-
-QString versionText() { return QStringLiteral(ORVANE_MAIL_VERSION); }
-
-// Index file bytes: the header (when \a withHeader) and the records of
-// \a entries, one after another.
-QByteArray indexBytes(const std::vector<IndexClass*>& entries, bool withHeader)
-{
-    QByteArray out;
-    QDataStream s(&out, QIODevice::WriteOnly);
-    Orvane::setupClassicStream(s);
-    if (withHeader)
-        s << versionText();
-    for (const IndexClass* e : entries)
-        s << *e;
-    return out;
-}
-
-// Renames \a from over \a to; rename(2) replaces the target atomically.
-bool renameOver(const QString& from, const QString& to)
-{
-    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
-
-// A file being read by compaction: mapped into memory when it can be (no
-// system call per record), read with pread otherwise.
-class Source
-{
-public:
-    explicit Source(QFile& f) : _file(f), _size(f.size())
-    {
-        if (_size > 0)
-            _map = f.map(0, _size);
-    }
-    ~Source()
-    {
-        if (_map)
-            _file.unmap(_map);
-    }
-    Source(const Source&) = delete;
-    Source& operator=(const Source&) = delete;
-    qint64 size() const { return _size; }
-    bool holds(qint64 off, qint64 len) const { return off >= 0 && len >= 0 && off + len <= _size; }
-    const char* mapped(qint64 off) const { return _map ? reinterpret_cast<const char*>(_map) + off : nullptr; }
-    bool read(qint64 off, char* to, qint64 len) const
-    {
-        while (len > 0) {
-            const ssize_t r = ::pread(_file.handle(), to, size_t(len), off_t(off));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                return false;
-            to += r;
-            off += r;
-            len -= r;
-        }
-        return true;
-    }
-
-private:
-    QFile& _file;
-    qint64 _size;
-    uchar* _map = nullptr;
-};
-
-// A file being written by compaction, from its start, through a large
-// buffer: few, big writes.
-class Sink
-{
-public:
-    explicit Sink(int fd) : _fd(fd) { _buf.reserve(Capacity); }
-    qint64 pos() const { return _pos; }
-    bool put(const char* p, qint64 n)
-    {
-        if (qint64(_buf.size()) + n > Capacity && !flush())
-            return false;
-        if (n >= Capacity) {
-            _pos += n;
-            return writeAll(p, n);
-        }
-        _buf.append(p, n);
-        _pos += n;
-        return true;
-    }
-    bool copy(const Source& from, qint64 off, qint64 n)
-    {
-        if (const char* m = from.mapped(off))
-            return put(m, n);
-        while (n > 0) {
-            if (qint64(_buf.size()) == Capacity && !flush())
-                return false;
-            const qint64 step = qMin(n, Capacity - qint64(_buf.size()));
-            const qsizetype at = _buf.size();
-            _buf.resize(at + step);
-            if (!from.read(off, _buf.data() + at, step))
-                return false;
-            _pos += step;
-            off += step;
-            n -= step;
-        }
-        return true;
-    }
-    bool flush()
-    {
-        const bool ok = writeAll(_buf.constData(), _buf.size());
-        _buf.clear();
-        return ok;
-    }
-
-private:
-    static constexpr qint64 Capacity = 4 << 20;
-    bool writeAll(const char* p, qint64 n)
-    {
-        while (n > 0) {
-            const ssize_t w = ::write(_fd, p, size_t(n));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return false;
-            p += w;
-            n -= w;
-        }
-        return true;
-    }
-    int _fd;
-    qint64 _pos = 0;
-    QByteArray _buf;
-};
-
-} // namespace
-
 
 // ------------------------------------------------------------ MailFolder
 
@@ -230,7 +94,7 @@ void MailFolder::saveIndex(IndexClass* entry)
         // it does not hold our header (records appended under a foreign
         // header would be discarded with it).
         if (indexCollection.count() == 1)
-            _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, indexBytes({entry}, true));
+            _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, Orvane::indexFileBytes({entry}, true));
         else
             saveIndex();
         return;
@@ -238,13 +102,13 @@ void MailFolder::saveIndex(IndexClass* entry)
     QFile f(indexFileName);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    const QByteArray rec = indexBytes({entry}, false);
+    const QByteArray rec = Orvane::indexFileBytes({entry}, false);
     f.write(rec);
 }
 
 void MailFolder::saveIndex()
 {
-    _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, indexBytes(indexCollection.entries(), true));
+    _indexFileIsOurs = Orvane::writeFileAtomically(indexFileName, Orvane::indexFileBytes(indexCollection.entries(), true));
 }
 
 void MailFolder::appendIndexRecords(const std::vector<IndexClass*>& entries)
@@ -253,7 +117,7 @@ void MailFolder::appendIndexRecords(const std::vector<IndexClass*>& entries)
         saveIndex();
         return;
     }
-    const QByteArray out = indexBytes(entries, false);
+    const QByteArray out = Orvane::indexFileBytes(entries, false);
     QFile f(indexFileName);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(out) != out.size())
         saveIndex();  // start the file afresh rather than leave records out
@@ -350,286 +214,4 @@ QString MailFolder::createMessage()
     incrementUnread();
     dev.saveDescriptor();
     return id;
-}
-
-bool MailFolder::compact(unsigned int level)
-{
-    sync();
-    if (level != 0)
-        orvaneDebug("Folder compressing isn't yet available.");
-
-    const QByteArray separator = Orvane::separatorLine(QDateTime::currentDateTime());
-
-    const QString messagesFile = getMessagesFileName();
-    const QString descNew = descriptorFileName + NewSuffix;
-    const QString msgNew = messagesFile + NewSuffix;
-    const QString indexNew = indexFileName + NewSuffix;
-
-    QFile descIn(descriptorFileName), descOut(descNew), msgIn(messagesFile), msgOut(msgNew);
-    auto abandon = [&] {
-        descOut.close();
-        msgOut.close();
-        QFile::remove(descNew);
-        QFile::remove(msgNew);
-        QFile::remove(indexNew);
-        return false;
-    };
-    if (!descIn.open(QIODevice::ReadOnly))
-        return false;
-    if (!descOut.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return abandon();
-    if (!msgIn.open(QIODevice::ReadOnly))
-        return abandon();
-    if (!msgOut.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return abandon();
-
-    // Copy what the entries point to. The entries themselves are changed
-    // only once the new files are in place. Positions in the new files are
-    // kept here; a record that cannot be copied whole is overwritten by the
-    // next one.
-    struct Move {
-        IndexClass* entry;
-        long descOffset;
-        long blockOffset;
-    };
-    std::vector<Move> moves;
-    std::vector<IndexClass*> broken;
-    const std::vector<IndexClass*> all = indexCollection.entries();
-    moves.reserve(all.size());
-    const Source descSrc(descIn), msgSrc(msgIn);
-    Sink descSink(descOut.handle()), msgSink(msgOut.handle());
-    for (IndexClass* e : all) {
-        const qint64 dOff = e->getDescriptorOffset(), dLen = e->getDescriptorLength();
-        const qint64 uOff = e->getUniblockOffset(), uLen = e->getUniblockLength();
-        if (dLen == 0 || !descSrc.holds(dOff, dLen) || !msgSrc.holds(uOff, uLen)) {
-            // No record (or one outside its file): the entry cannot be
-            // carried over.
-            orvaneDebug("The index file seems to be broken :(");
-            broken.push_back(e);
-            continue;
-        }
-        const qint64 descPos = descSink.pos();
-        if (descPos + dLen > std::numeric_limits<qint32>::max())
-            return abandon();  // offsets would no longer fit the record format
-        if (uLen == 0) {
-            // A message being composed whose text has not been written yet
-            // (a fresh draft): it has nothing in the messages file, but its
-            // descriptor is the user's data and goes along.
-            if (!descSink.copy(descSrc, dOff, dLen))
-                return abandon();
-            moves.push_back({e, long(descPos), -1});
-            continue;
-        }
-        const qint64 blockPos = msgSink.pos() + separator.size();
-        if (blockPos + uLen + 2 > std::numeric_limits<qint32>::max())
-            return abandon();
-        if (!descSink.copy(descSrc, dOff, dLen) || !msgSink.put(separator.constData(), separator.size())
-            || !msgSink.copy(msgSrc, uOff, uLen) || !msgSink.put("\r\n", 2))
-            return abandon();
-        moves.push_back({e, long(descPos), long(blockPos)});
-    }
-    if (!descSink.flush() || !msgSink.flush())
-        return abandon();
-    const int dOut = descOut.handle(), mOut = msgOut.handle();
-    const qint64 descPos = descSink.pos(), msgPos = msgSink.pos();
-    if (::ftruncate(dOut, off_t(descPos)) != 0 || ::ftruncate(mOut, off_t(msgPos)) != 0
-        || ::fsync(dOut) != 0 || ::fsync(mOut) != 0)
-        return abandon();
-    descOut.close();
-    msgOut.close();
-    Orvane::faultPoint();
-
-    // The new index, written beside the old one. Entries take their new
-    // places now; if the switch fails they are put back.
-    struct Old {
-        long descOffset;
-        long blockOffset;
-    };
-    std::vector<Old> olds;
-    olds.reserve(moves.size());
-    for (const Move& m : moves) {
-        olds.push_back({m.entry->getDescriptorOffset(), m.entry->getUniblockOffset()});
-        m.entry->setDescriptorOffset(m.descOffset);
-        if (m.blockOffset >= 0)
-            m.entry->setUniblockOffset(m.blockOffset, true);
-    }
-    auto restore = [&] {
-        for (size_t i = 0; i < moves.size(); ++i) {
-            moves[i].entry->setDescriptorOffset(olds[i].descOffset);
-            if (moves[i].blockOffset >= 0)
-                moves[i].entry->setUniblockOffset(olds[i].blockOffset, true);
-        }
-        return abandon();
-    };
-    {
-        std::vector<IndexClass*> kept;
-        kept.reserve(moves.size());
-        for (const Move& m : moves)
-            kept.push_back(m.entry);
-        const QByteArray index = indexBytes(kept, true);
-        QFile f(indexNew);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(index) != index.size()
-            || !Orvane::syncFile(f))
-            return restore();
-    }
-    Orvane::faultPoint();
-
-    // Commit: from the moment the mark exists, the new files are the folder
-    // and an interrupted switch is finished when the folder is next opened.
-    const QString mark = storageDevice + CommitMarkName;
-    {
-        QFile m(mark);
-        if (!m.open(QIODevice::WriteOnly | QIODevice::Truncate) || !Orvane::syncFile(m))
-            return restore();
-    }
-    Orvane::syncDirectory(storageDevice);
-    Orvane::faultPoint();
-
-    const bool switched = renameOver(descNew, descriptorFileName) && (Orvane::faultPoint(), true)
-        && renameOver(msgNew, messagesFile) && (Orvane::faultPoint(), true)
-        && renameOver(indexNew, indexFileName);
-    Orvane::syncDirectory(storageDevice);
-    Orvane::faultPoint();
-    for (IndexClass* e : broken)
-        removeEntry(e);
-    if (!switched)
-        return false;  // the mark stays: the next opening finishes the switch
-    QFile::remove(mark);
-    return true;
-}
-
-void MailFolder::recoverInterruptedCompaction()
-{
-    const QString messagesFile = getMessagesFileName();
-    const QString mark = storageDevice + CommitMarkName;
-    const QString pairs[3][2] = {
-        {descriptorFileName + NewSuffix, descriptorFileName},
-        {messagesFile + NewSuffix, messagesFile},
-        {indexFileName + NewSuffix, indexFileName},
-    };
-    if (QFile::exists(mark)) {
-        // The new layout was complete: finish switching to it.
-        for (const auto& p : pairs)
-            if (QFile::exists(p[0]))
-                renameOver(p[0], p[1]);
-        Orvane::syncDirectory(storageDevice);
-        QFile::remove(mark);
-    } else {
-        // Interrupted before its commit: the old files are the folder.
-        for (const auto& p : pairs)
-            QFile::remove(p[0]);
-    }
-}
-
-// ------------------------------------------------------------ threading
-
-bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)
-{
-    IndexClass* parent = indexCollection.find(parentID);
-    if (!parent || parent == e)
-        return false;
-    // Refuse a link that would make e its own ancestor (a hostile or
-    // looping In-Reply-To / References chain). That needs e to have
-    // children; most messages being linked have none, so the walk up the
-    // parent's ancestors is rarely needed.
-    if (indexCollection.isParent(e->getID())) {
-        QSet<const IndexClass*> seen;
-        for (const IndexClass* up = parent; up; up = indexCollection.find(up->getParentID())) {
-            if (up == e || seen.contains(up))
-                return false;
-            seen.insert(up);
-            if (up->getParentID().isEmpty())
-                break;
-        }
-    }
-    MessageDevice child(e);
-    child.loadDescriptor(false);
-    child.getDescriptor().parentIndexID = parentID;
-    child.saveDescriptor();
-
-    MessageDevice par(parent);
-    par.loadDescriptor(false);
-    MessageDescriptor& pd = par.getDescriptor();
-    if (!pd.references.contains(e->getMessageID())) {
-        pd.references.append(e->getMessageID());
-        if (!pd.relatedIndexIDList.contains(e->getID()))
-            pd.relatedIndexIDList.append(e->getID());
-        par.saveDescriptor();
-    }
-    e->_parentID = parentID;  // set directly: the tables learn it below
-    e->_lazy &= quint8(~IndexClass::ParentLazy);
-    indexCollection.noteParentLinked(parentID);
-    saveIndex(e);
-    return true;
-}
-
-void MailFolder::reparentIndex(IndexClass* e)
-{
-    if (!e)
-        return;
-    MessageDevice dev(e);
-    dev.loadDescriptor(false);
-    const QString parent = translateLocalMessageID(dev.getDescriptor().inReplyTo);
-    if (!parent.isEmpty())
-        linkToParent(e, parent);
-}
-
-bool MailFolder::reparentByRelated(IndexClass* e)
-{
-    if (!e)
-        return false;
-    MessageDevice dev(e);
-    dev.loadDescriptor(false);
-    // Subjects never match, so the parent is the first reference that names
-    // a message of this folder (one that can be linked without a cycle).
-    for (const QString& ref : dev.getDescriptor().references) {
-        const QString id = translateLocalMessageID(ref);
-        if (!id.isEmpty() && linkToParent(e, id))
-            return true;
-    }
-    return false;
-}
-
-bool MailFolder::reparentBySubject(IndexClass*)
-{
-    return false;
-}
-
-void MailFolder::crossReferenceIndex(IndexClass* e)
-{
-    if (!e)
-        return;
-    MessageDevice dev(e);
-    dev.loadDescriptor(false);
-    MessageDescriptor& d = dev.getDescriptor();
-    bool changed = false;
-    const QStringList refs = d.references;
-    for (const QString& ref : refs) {
-        const QString g = translateGlobalMessageID(ref);
-        if (g.isEmpty() || g == e->getID())
-            continue;
-        if (!d.relatedIndexIDList.contains(g)) {
-            d.relatedIndexIDList.append(g);
-            changed = true;
-        }
-        IndexClass* other = findIndex(g);
-        if (!other || other == e)
-            continue;
-        MessageDevice od(other);
-        od.loadDescriptor(false);
-        MessageDescriptor& o = od.getDescriptor();
-        bool otherChanged = false;
-        if (!o.references.contains(e->getMessageID())) {
-            o.references.append(e->getMessageID());
-            otherChanged = true;
-        }
-        if (!o.relatedIndexIDList.contains(e->getID())) {
-            o.relatedIndexIDList.append(e->getID());
-            otherChanged = true;
-        }
-        if (otherChanged)
-            od.saveDescriptor();
-    }
-    if (changed)
-        dev.saveDescriptor();
 }

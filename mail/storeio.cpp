@@ -22,6 +22,11 @@ bool canKeepMapped()
     return true;
 }
 
+bool isTerminal(int fd)
+{
+    return ::isatty(fd) == 1;
+}
+
 void adviseSequential(const void* p, qint64 len)
 {
     const quintptr page = quintptr(::sysconf(_SC_PAGESIZE));
@@ -103,6 +108,11 @@ bool canKeepMapped()
     // A mapped file cannot be replaced while it is mapped on Windows: the
     // index is read into memory instead.
     return false;
+}
+
+bool isTerminal(int)
+{
+    return false;  // no progress lines where this cannot be told
 }
 
 void adviseSequential(const void*, qint64) {}

@@ -6,6 +6,8 @@
 // in storeio.cpp; every other platform gets a Qt form, so no other file of
 // the library needs a platform header.
 
+#include "orvanemail_export.h"
+
 #include <QFile>
 #include <QString>
 
@@ -31,5 +33,9 @@ void syncDirectory(const QString& dir);
 /// Replaces \a to by \a from in one step (readers see the old or the new
 /// file).
 bool renameOver(const QString& from, const QString& to);
+
+/// True when the file descriptor \a fd is a terminal (the tool shows
+/// progress there only).
+ORVANEMAIL_EXPORT bool isTerminal(int fd);
 
 } // namespace Orvane::StoreIO
