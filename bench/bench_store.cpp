@@ -175,6 +175,38 @@ double threadChain(const QString& dir, int count)
     return secs;
 }
 
+// Threading a whole folder at once: \a count messages, each answering a
+// pseudo-random earlier one (threads of every depth and width), stored in
+// batches and then threaded with the list form of reparentIndex. Returns
+// the seconds of the threading alone.
+double threadFolder(const QString& dir, int count)
+{
+    QDir().mkpath(dir);
+    double secs = 0;
+    {
+        LocalMailFolder folder(dir);
+        quint32 state = 12345;
+        const QDateTime when = QDateTime::currentDateTime();
+        for (int i = 0; i < count; ++i) {
+            const QByteArray id = "<t" + QByteArray::number(i) + "@bench.example>";
+            QByteArray text = "From: a@bench.example\r\nSubject: thread\r\nMessage-ID: " + id + "\r\n";
+            state = state * 1664525u + 1013904223u;
+            if (i > 0 && (state >> 8) % 10 != 0)
+                text += "In-Reply-To: <t" + QByteArray::number((state >> 4) % quint32(i)) + "@bench.example>\r\n";
+            text += "\r\nreply " + QByteArray::number(i) + "\r\n";
+            folder.createMessage(QCString(text), QCString(id), when, QString(), nullptr, true, 0);
+        }
+        folder.sync();
+        const std::vector<IndexClass*> all = folder.indexIDict()->entries();
+        Timer t;
+        t.start();
+        folder.reparentIndex(all);
+        secs = seconds(t);
+    }
+    QDir(dir).removeRecursively();
+    return secs;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -224,6 +256,20 @@ int main(int argc, char** argv)
              kv("per_msg_scaling_4x", (b / large) / (a / small)) + ' '
                  + kv("cpu_per_msg_scaling_4x", (lastCpu / large) / (std::max(cpuA, 1e-6) / small)) + ' '
                  + QByteArray("messages=") + QByteArray::number(small) + "," + QByteArray::number(large));
+    }
+
+    // --------------------------------------------------------- thread_folder
+    // The list form at two sizes: per-message cost must stay flat.
+    {
+        int large = 1000000;
+        if (const char* v = std::getenv("ORVANE_BENCH_STORE_THREAD_LARGE"))
+            large = std::max(n, std::atoi(v));
+        const double a = threadFolder(work + QLatin1String("/threads"), n);
+        line("orvane", "thread_folder", 0, n, a, QByteArray("folder_messages=") + QByteArray::number(n));
+        const double b = threadFolder(work + QLatin1String("/threads"), large);
+        line("orvane", "thread_folder", 0, large, b,
+             QByteArray("folder_messages=") + QByteArray::number(large) + ' '
+                 + kv("per_msg_vs_smaller", (b / large) / (a / n)));
     }
 
     // ---------------------------------------------------------------- import

@@ -6,28 +6,164 @@
 
 #include "indexclass.h"
 #include "messagedevice.h"
+#include "streamio_p.h"
 
+#include <QFile>
+#include <QHash>
 #include <QSet>
+
+#include <limits>
+
+namespace {
+
+// Reads the descriptor record of \a e from the mapped descriptor file
+// \a map (\a size bytes) into \a d; false when it is not there whole.
+bool readDescriptor(const uchar* map, qint64 size, const IndexClass* e, MessageDescriptor* d)
+{
+    const qint64 off = e->getDescriptorOffset(), len = e->getDescriptorLength();
+    if (!map || off < 0 || len <= 0 || off + len > size)
+        return false;
+    const QByteArray rec = QByteArray::fromRawData(reinterpret_cast<const char*>(map + off), qsizetype(len));
+    QDataStream s(rec);
+    Orvane::setupClassicStream(s);
+    MessageDescriptor read = *d;
+    s >> read;
+    if (!Orvane::streamOk(s))
+        return false;
+    *d = std::move(read);
+    return true;
+}
+
+} // namespace
+
+// True when linking \a e under \a parent would make e its own ancestor (a
+// hostile or looping In-Reply-To / References chain). That needs e to have
+// children; most messages being linked have none, so the walk up the
+// parent's ancestors is rarely needed.
+bool MailFolder::closesCycle(IndexClass* e, IndexClass* parent)
+{
+    if (parent == e)
+        return true;
+    if (!indexCollection.isParent(e->getID()))
+        return false;
+    QSet<const IndexClass*> seen;
+    for (const IndexClass* up = parent; up; up = indexCollection.find(up->getParentID())) {
+        if (up == e || seen.contains(up))
+            return true;
+        seen.insert(up);
+        if (!up->hasParent())
+            break;
+    }
+    return false;
+}
+
+void MailFolder::reparentIndex(const std::vector<IndexClass*>& entries)
+{
+    sync();  // pending descriptors first: they are read below
+    QFile file(descriptorFileName);
+    uchar* map = nullptr;
+    qint64 size = 0;
+    // Descriptors changed since the last flush, by entry; written in one
+    // append (and their entries in one index append) every few thousand
+    // messages, so memory stays bounded.
+    std::vector<std::pair<IndexClass*, MessageDescriptor>> changed;
+    QHash<IndexClass*, size_t> changedAt;
+    auto remap = [&] {
+        if (map)
+            file.unmap(map);
+        map = nullptr;
+        file.close();
+        if (file.open(QIODevice::ReadOnly) && (size = file.size()) > 0)
+            map = file.map(0, size);
+    };
+    auto flush = [&] {
+        if (changed.empty())
+            return;
+        QByteArray records;
+        std::vector<std::pair<qint64, qint64>> spans;
+        {
+            QDataStream s(&records, QIODevice::WriteOnly);
+            Orvane::setupClassicStream(s);
+            for (auto& [e, d] : changed) {
+                const qint64 at = records.size();
+                s << d;
+                spans.emplace_back(at, records.size() - at);
+            }
+        }
+        QFile out(descriptorFileName);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+        const qint64 start = out.size();
+        if (start + records.size() > std::numeric_limits<qint32>::max() || out.write(records) != records.size()
+            || !out.flush()) {
+            out.resize(start);
+            return;
+        }
+        out.close();
+        std::vector<IndexClass*> touched;
+        for (size_t i = 0; i < changed.size(); ++i) {
+            changed[i].first->setDescriptorOffset(long(start + spans[i].first));
+            changed[i].first->setDescriptorLength(long(spans[i].second));
+            touched.push_back(changed[i].first);
+        }
+        appendIndexRecords(touched);
+        changed.clear();
+        changedAt.clear();
+        remap();
+    };
+    auto descriptorOf = [&](IndexClass* e) -> MessageDescriptor* {
+        const auto it = changedAt.constFind(e);
+        if (it != changedAt.constEnd())
+            return &changed[*it].second;
+        MessageDescriptor d;
+        readDescriptor(map, size, e, &d);
+        changedAt.insert(e, changed.size());
+        changed.emplace_back(e, std::move(d));
+        return &changed.back().second;
+    };
+    remap();
+    for (IndexClass* e : entries) {
+        if (!e || e->getParentFolder() != this)
+            continue;
+        MessageDescriptor probe;
+        const auto it = changedAt.constFind(e);
+        const QString inReplyTo = it != changedAt.constEnd()
+            ? changed[*it].second.inReplyTo
+            : (readDescriptor(map, size, e, &probe), probe.inReplyTo);
+        IndexClass* parent = indexCollection.firstWithMessageID(inReplyTo);
+        if (inReplyTo.isEmpty() || !parent || closesCycle(e, parent))
+            continue;
+        const QString parentID = parent->getID();
+        descriptorOf(e)->parentIndexID = parentID;
+        // The parent changes only when it does not list the reply yet.
+        const QString messageID = e->getMessageID();
+        const auto held = changedAt.constFind(parent);
+        MessageDescriptor seen;
+        if (held == changedAt.constEnd())
+            readDescriptor(map, size, parent, &seen);
+        if (!(held != changedAt.constEnd() ? changed[*held].second : seen).references.contains(messageID)) {
+            MessageDescriptor* pd = descriptorOf(parent);
+            pd->references.append(messageID);
+            const QString id = e->getID();
+            if (!pd->relatedIndexIDList.contains(id))
+                pd->relatedIndexIDList.append(id);
+        }
+        e->_parentID = parentID;
+        e->_lazy &= quint8(~IndexClass::ParentLazy);
+        indexCollection.noteParentLinked(parentID);
+        if (changed.size() >= 4096)
+            flush();
+    }
+    flush();
+    if (map)
+        file.unmap(map);
+}
 
 bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)
 {
     IndexClass* parent = indexCollection.find(parentID);
-    if (!parent || parent == e)
+    if (!parent || closesCycle(e, parent))
         return false;
-    // Refuse a link that would make e its own ancestor (a hostile or
-    // looping In-Reply-To / References chain). That needs e to have
-    // children; most messages being linked have none, so the walk up the
-    // parent's ancestors is rarely needed.
-    if (indexCollection.isParent(e->getID())) {
-        QSet<const IndexClass*> seen;
-        for (const IndexClass* up = parent; up; up = indexCollection.find(up->getParentID())) {
-            if (up == e || seen.contains(up))
-                return false;
-            seen.insert(up);
-            if (up->getParentID().isEmpty())
-                break;
-        }
-    }
     MessageDevice child(e);
     child.loadDescriptor(false);
     child.getDescriptor().parentIndexID = parentID;

@@ -185,6 +185,11 @@ public:
     /// ID is \a e's In-Reply-To. A link that would make a message its own
     /// ancestor is never made.
     void reparentIndex(IndexClass* e);
+    /// reparentIndex() for every entry of \a entries in order, with one
+    /// append to the descriptor file and one to the index file per few
+    /// thousand messages instead of several per message. Each descriptor
+    /// changed is written once per batch with all its changes.
+    void reparentIndex(const std::vector<IndexClass*>& entries);
     /// Links \a e to the first message of this folder named in its
     /// References; true when a parent was set.
     bool reparentByRelated(IndexClass* e);
@@ -218,6 +223,8 @@ protected:
     /// Links child \a e to the entry \a parentID of this folder, unless
     /// that would close a cycle. True when linked.
     bool linkToParent(IndexClass* e, const QString& parentID);
+    /// True when \a parent is \a e or one of its descendants.
+    bool closesCycle(IndexClass* e, IndexClass* parent);
 
     IndexCollection indexCollection;
     unsigned int pruneIndexCount = 0;

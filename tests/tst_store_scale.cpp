@@ -16,6 +16,7 @@ class tst_StoreScale : public QObject
 private slots:
     void outOfRangeRecordHidesNothing_data();
     void outOfRangeRecordHidesNothing();
+    void batchThreadingLinksAsSingle();
 
 private:
     static QCString message(int n)
@@ -98,6 +99,59 @@ void tst_StoreScale::outOfRangeRecordHidesNothing()
     LocalMailFolder f(path);
     QCOMPARE(f.getMessageCount(), dropped ? 2 : 3);
     verifyNeighbours(f);
+}
+
+// Threading a list links exactly as threading its messages one by one:
+// same parents, same reverse links, no cycle, unknown parents ignored.
+void tst_StoreScale::batchThreadingLinksAsSingle()
+{
+    auto reply = [](const char* id, const char* to) {
+        return QCString(QByteArray("From: a@example.org\r\nMessage-ID: <") + id + ">\r\n"
+                        + (to ? QByteArray("In-Reply-To: <") + to + ">\r\n" : QByteArray()) + "\r\nx\r\n");
+    };
+    // a <- b <- c, a <- d, e answers an unknown message, f and g answer
+    // each other (the second link would close a cycle).
+    const char* msgs[][2] = {{"a", nullptr}, {"b", "a"}, {"c", "b"}, {"d", "a"},
+                             {"e", "zz"},    {"f", "g"},  {"g", "f"}};
+    QList<QStringList> results;
+    for (bool batch : {false, true}) {
+        const QString path = tmp.path() + (batch ? QLatin1String("/batch") : QLatin1String("/single"));
+        QDir().mkpath(path);
+        {
+            LocalMailFolder f(path);
+            for (const auto& m : msgs)
+                f.createMessage(reply(m[0], m[1]), QCString(m[0]), when, QString(), nullptr, false, 0);
+            const std::vector<IndexClass*> all = f.indexIDict()->entries();
+            if (batch)
+                f.reparentIndex(all);
+            else
+                for (IndexClass* e : all)
+                    f.reparentIndex(e);
+        }
+        LocalMailFolder f(path);
+        QHash<QString, QString> name;  // index ID -> message ID
+        for (IndexClass* e : f.indexIDict()->entries())
+            name.insert(e->getID(), e->getMessageID());
+        QStringList links;
+        for (IndexClass* e : f.indexIDict()->entries()) {
+            MessageDevice dev(e);
+            dev.loadDescriptor(false);
+            const MessageDescriptor& d = dev.getDescriptor();
+            QStringList related;
+            for (const QString& id : d.relatedIndexIDList)
+                related << name.value(id);
+            links << e->getMessageID() + QLatin1Char('<') + name.value(e->getParentID()) + QLatin1Char('/')
+                    + name.value(d.parentIndexID) + QLatin1Char(' ') + d.references.join(QLatin1Char(','))
+                    + QLatin1Char(' ') + related.join(QLatin1Char(','));
+        }
+        results << links;
+    }
+    QCOMPARE(results[1], results[0]);
+    QCOMPARE(results[0].size(), 7);
+    QCOMPARE(results[0][0], QStringLiteral("a</ b,d b,d"));
+    QCOMPARE(results[0][2], QStringLiteral("c<b/b  "));
+    QCOMPARE(results[0][5], QStringLiteral("f<g/g  "));
+    QCOMPARE(results[0][6], QStringLiteral("g</ f f"));  // g <- f would close a cycle
 }
 
 QTEST_GUILESS_MAIN(tst_StoreScale)
