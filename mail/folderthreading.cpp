@@ -111,43 +111,50 @@ void MailFolder::reparentIndex(const std::vector<IndexClass*>& entries)
         changedAt.clear();
         remap();
     };
-    auto descriptorOf = [&](IndexClass* e) -> MessageDescriptor* {
+    // The descriptor of \a e as changed so far in this batch, else as read
+    // into \a scratch (null when it is in neither).
+    auto current = [&](IndexClass* e, MessageDescriptor* scratch) -> MessageDescriptor* {
         const auto it = changedAt.constFind(e);
         if (it != changedAt.constEnd())
             return &changed[*it].second;
-        MessageDescriptor d;
-        readDescriptor(map, size, e, &d);
+        return readDescriptor(map, size, e, scratch) ? scratch : nullptr;
+    };
+    // Marks \a d (the result of current()) as changed; returns where it
+    // now lives.
+    auto keep = [&](IndexClass* e, MessageDescriptor* d, MessageDescriptor* scratch) {
+        if (d != scratch)
+            return d;
         changedAt.insert(e, changed.size());
-        changed.emplace_back(e, std::move(d));
+        changed.emplace_back(e, std::move(*scratch));
         return &changed.back().second;
     };
     remap();
     for (IndexClass* e : entries) {
         if (!e || e->getParentFolder() != this)
             continue;
-        MessageDescriptor probe;
-        const auto it = changedAt.constFind(e);
-        const QString inReplyTo = it != changedAt.constEnd()
-            ? changed[*it].second.inReplyTo
-            : (readDescriptor(map, size, e, &probe), probe.inReplyTo);
-        IndexClass* parent = indexCollection.firstWithMessageID(inReplyTo);
-        if (inReplyTo.isEmpty() || !parent || closesCycle(e, parent))
+        MessageDescriptor own, other;
+        MessageDescriptor* cd = current(e, &own);
+        if (!cd || cd->inReplyTo.isEmpty())
+            continue;
+        IndexClass* parent = indexCollection.firstWithMessageID(cd->inReplyTo);
+        if (!parent || closesCycle(e, parent))
             continue;
         const QString parentID = parent->getID();
-        descriptorOf(e)->parentIndexID = parentID;
         // The parent changes only when it does not list the reply yet.
         const QString messageID = e->getMessageID();
-        const auto held = changedAt.constFind(parent);
-        MessageDescriptor seen;
-        if (held == changedAt.constEnd())
-            readDescriptor(map, size, parent, &seen);
-        if (!(held != changedAt.constEnd() ? changed[*held].second : seen).references.contains(messageID)) {
-            MessageDescriptor* pd = descriptorOf(parent);
+        MessageDescriptor* pd = current(parent, &other);
+        if (!pd)
+            pd = &other;  // no record: a fresh one, as a device would save
+        if (!pd->references.contains(messageID)) {
+            pd = keep(parent, pd, &other);
             pd->references.append(messageID);
             const QString id = e->getID();
             if (!pd->relatedIndexIDList.contains(id))
                 pd->relatedIndexIDList.append(id);
         }
+        // After the parent: keeping it may have moved the stored descriptors.
+        cd = changedAt.contains(e) ? &changed[changedAt.value(e)].second : keep(e, &own, &own);
+        cd->parentIndexID = parentID;
         e->_parentID = parentID;
         e->_lazy &= quint8(~IndexClass::ParentLazy);
         indexCollection.noteParentLinked(parentID);

@@ -50,36 +50,32 @@ void adviseHugePages(void* p, qint64 n)
 #endif
 }
 
-bool readAt(QFile& f, qint64 off, char* to, qint64 len)
+// Runs pread or pwrite until all \a len bytes are done; false on an error
+// or an end of file.
+template <typename Call, typename Ptr>
+bool transferAll(Call call, int fd, Ptr p, qint64 off, qint64 len)
 {
     while (len > 0) {
-        const ssize_t r = ::pread(f.handle(), to, size_t(len), off_t(off));
-        if (r < 0 && errno == EINTR)
+        const ssize_t n = call(fd, p, size_t(len), off_t(off));
+        if (n < 0 && errno == EINTR)
             continue;
-        if (r <= 0)
+        if (n <= 0)
             return false;
-        to += r;
-        off += r;
-        len -= r;
+        p += n;
+        off += n;
+        len -= n;
     }
     return true;
 }
 
+bool readAt(QFile& f, qint64 off, char* to, qint64 len)
+{
+    return transferAll(::pread, f.handle(), to, off, len);
+}
+
 bool writeAt(QFile& f, qint64 off, const char* p, qint64 len)
 {
-    if (!f.flush())
-        return false;
-    while (len > 0) {
-        const ssize_t w = ::pwrite(f.handle(), p, size_t(len), off_t(off));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        off += w;
-        len -= w;
-    }
-    return true;
+    return f.flush() && transferAll(::pwrite, f.handle(), p, off, len);
 }
 
 bool syncFile(QFile& f)
