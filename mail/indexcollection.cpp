@@ -78,6 +78,11 @@ void IndexCollection::placeAll()
 
 IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e)
 {
+    return insert(std::move(e), nullptr);
+}
+
+IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced)
+{
     IndexClass* raw = e.get();
     const quint64 hash = raw->idHash();
     const size_t at = probe(hash, [&](const IndexClass& held) { return held.idEquals(*raw); });
@@ -86,6 +91,8 @@ IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e)
         // in, so that nothing observes a hole.
         std::unique_ptr<IndexClass> old = std::move(_slots[_table[at].slot1 - 1]);
         _slots[_table[at].slot1 - 1] = std::move(e);
+        if (replaced)
+            *replaced = std::move(old);
         old.reset();
         ++_generation;
         return raw;

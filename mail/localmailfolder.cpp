@@ -168,15 +168,16 @@ void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>&
         pos = r.end;
         ++records;
         auto entry = std::make_unique<IndexClass>(this, image, at, r);
-        if (IndexClass* held = indexCollection.find(*entry)) {
+        const bool isUnread = entry->getUnreadMark();
+        std::unique_ptr<IndexClass> held;
+        indexCollection.insert(std::move(entry), &held);
+        if (held) {
             incrementPruneIndexCount();
             if (held->getUnreadMark() && unread > 0)
                 decrementUnread();
         } else {
             noteNumberedID(d, at, &lastIndexID);
         }
-        const bool isUnread = entry->getUnreadMark();
-        indexCollection.insert(std::move(entry));
         if (isUnread)
             incrementUnread();
     }
@@ -338,22 +339,40 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
         note(e->getDescriptorOffset(), e->getDescriptorLength(), e->getUniblockOffset(),
              e->getUniblockLength());
     }
-    // Older versions of the messages (descriptors saved again, texts
-    // composed again) are named by earlier records of the index log.
-    if (const auto image = Orvane::IndexImage::open(indexFileName)) {
+    // The index log is written again without any record of these
+    // messages: the other records are copied as they are (older versions
+    // included, so that deleting those messages later can still find every
+    // byte of theirs). The records dropped name the older versions of these
+    // messages (descriptors saved again, texts composed again) to scrub.
+    bool rewritten = false;
+    const auto image = indexFileIsOurs() ? Orvane::IndexImage::open(indexFileName) : nullptr;
+    if (image && image->size() >= 4
+        && Orvane::rawStringSize(image->data(), 0) <= image->size()
+        && Orvane::rawStringEquals(image->data(), 0, QStringLiteral(ORVANE_MAIL_VERSION))) {
         const uchar* d = image->data();
         const qint64 size = image->size();
-        qint64 pos = Orvane::rawStringSize(d, 0);
+        QByteArray out;
+        out.reserve(qsizetype(size));
+        qint64 pos = Orvane::rawStringSize(d, 0), kept = 0;
         Orvane::RawRecord r;
-        while (size >= 4 && pos < size && Orvane::scanRecord(d, size, pos, &r)) {
-            if (idHashes.contains(Orvane::rawStringHash(d, pos)) && ids.contains(Orvane::rawString(d, pos)))
+        while (pos < size && Orvane::scanRecord(d, size, pos, &r)) {
+            if (idHashes.contains(Orvane::rawStringHash(d, pos)) && ids.contains(Orvane::rawString(d, pos))) {
                 note(r.fields[0], r.fields[1], r.fields[2], r.fields[3]);
+                out.append(reinterpret_cast<const char*>(d + kept), qsizetype(pos - kept));
+                kept = r.end;
+            }
             pos = r.end;
         }
+        out.append(reinterpret_cast<const char*>(d + kept), qsizetype(pos - kept));  // a damaged tail stays out
+        for (const QString& id : std::as_const(ids))
+            removeEntry(indexCollection.find(id));
+        rewritten = Orvane::writeFileAtomically(indexFileName, out);
+    } else {
+        for (const QString& id : std::as_const(ids))
+            removeEntry(indexCollection.find(id));
     }
-    for (const QString& id : std::as_const(ids))
-        removeEntry(indexCollection.find(id));
-    saveIndex();
+    if (!rewritten)
+        saveIndex();
 
     // Never touch bytes that a remaining entry points to (a damaged or
     // foreign log could name them).

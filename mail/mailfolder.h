@@ -41,6 +41,9 @@ public:
     /// Inserts \a e under its ID, replacing (and deleting) an entry held
     /// under the same ID, which keeps its place. Returns the entry.
     IndexClass* insert(std::unique_ptr<IndexClass> e);
+    /// The same, handing a replaced entry to \a replaced instead of
+    /// deleting it (one lookup where a caller needs the old entry).
+    IndexClass* insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced);
     /// Removes and deletes the entry under \a id; false when there is none.
     bool remove(const QString& id);
     /// Removes the entry under \a id and hands it over; null when none.
@@ -220,6 +223,9 @@ protected:
     void removeEntry(IndexClass* entry);
     /// Called by loadIndex() with whether the file read has our header.
     void setIndexFileIsOurs(bool b);
+    /// True when the index file on disk holds our header and every record
+    /// of the folder's entries.
+    bool indexFileIsOurs() const { return _indexFileIsOurs; }
     /// Links child \a e to the entry \a parentID of this folder, unless
     /// that would close a cycle. True when linked.
     bool linkToParent(IndexClass* e, const QString& parentID);

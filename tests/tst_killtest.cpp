@@ -50,7 +50,7 @@ private:
     QString base;
     QMultiHash<QByteArray, QString> baseTexts;
     int messages = 10000;
-    int trials = 12;
+    int trials = 8;
 };
 
 void tst_KillTest::initTestCase()

@@ -17,6 +17,7 @@ private slots:
     void outOfRangeRecordHidesNothing_data();
     void outOfRangeRecordHidesNothing();
     void batchThreadingLinksAsSingle();
+    void deleteScrubsEveryVersion();
 
 private:
     static QCString message(int n)
@@ -152,6 +153,48 @@ void tst_StoreScale::batchThreadingLinksAsSingle()
     QCOMPARE(results[0][2], QStringLiteral("c<b/b  "));
     QCOMPARE(results[0][5], QStringLiteral("f<g/g  "));
     QCOMPARE(results[0][6], QStringLiteral("g</ f f"));  // g <- f would close a cycle
+}
+
+// Deleting leaves none of the message's bytes in the files, older
+// descriptor versions included, and nothing of the others is touched.
+void tst_StoreScale::deleteScrubsEveryVersion()
+{
+    const QString path = tmp.path() + QLatin1String("/scrub");
+    QDir().mkpath(path);
+    QString gone, kept;
+    {
+        LocalMailFolder f(path);
+        gone = f.createMessage(message(7), "u", when, QString(), nullptr, false, 0);
+        kept = f.createMessage(message(8), "u", when, QString(), nullptr, false, 0);
+        MessageDevice dev(f.indexIDict()->find(gone));
+        dev.loadDescriptor(false);
+        dev.getDescriptor().subject = QStringLiteral("first secret");
+        dev.saveDescriptor();
+        dev.getDescriptor().subject = QStringLiteral("second secret");
+        dev.saveDescriptor();
+    }
+    const qint64 size = QFileInfo(path + QLatin1String("/messages")).size();
+    {
+        LocalMailFolder f(path);  // the versions are known from the log only
+        QVERIFY(f.deleteMessage(f.indexIDict()->find(gone)));
+    }
+    QFile m(path + QLatin1String("/messages")), d(path + QLatin1String("/descriptor"));
+    QVERIFY(m.open(QIODevice::ReadOnly) && d.open(QIODevice::ReadOnly));
+    const QByteArray messages = m.readAll(), descriptors = d.readAll();
+    QCOMPARE(messages.size(), size);  // in place: nothing moved
+    QVERIFY(!messages.contains("body 7") && messages.contains("body 8"));
+    auto utf16be = [](const char* text) {
+        QByteArray be;
+        for (const char* c = text; *c; ++c)
+            be.append('\0').append(*c);
+        return be;
+    };
+    QVERIFY(descriptors.contains(utf16be("m8")));
+    for (const char* s : {"m7", "first secret", "second secret"})
+        QVERIFY2(!descriptors.contains(utf16be(s)), s);
+    LocalMailFolder f(path);
+    QCOMPARE(f.getEntryList(QString()), QStringList{kept});
+    QCOMPARE(MessageDevice(f.indexIDict()->find(kept)).rfc822Message(), message(8));
 }
 
 QTEST_GUILESS_MAIN(tst_StoreScale)
