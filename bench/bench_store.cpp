@@ -158,6 +158,35 @@ void dropFromCache(const QString& path)
     ::close(fd);
 }
 
+// A folder opened under measurement: seconds, and heap and resident bytes
+// per loaded entry.
+struct Opened {
+    std::unique_ptr<LocalMailFolder> folder;
+    double secs = 0;
+    qint64 heapPerEntry = 0;
+    qint64 rssPerEntry = 0;
+    int loaded = 0;
+};
+
+Opened openMeasured(const QString& dir)
+{
+    malloc_trim(0);
+    const long rss0 = residentBytes();
+    const size_t heap0 = heapInUse();
+    Timer t;
+    t.start();
+    Opened o;
+    o.folder = std::make_unique<LocalMailFolder>(dir);
+    o.secs = seconds(t);
+    const size_t heap1 = heapInUse();
+    const long rss1 = residentBytes();
+    o.loaded = o.folder->getMessageCount();
+    const int per = std::max(o.loaded, 1);
+    o.heapPerEntry = qint64(heap1 - heap0) / per;
+    o.rssPerEntry = qint64(rss1 - rss0) / per;
+    return o;
+}
+
 } // namespace
 
 // Threading a reply chain as it arrives: every message answers the one
@@ -353,21 +382,15 @@ int main(int argc, char** argv)
         line("raw_read", task, double(indexBytes), n, seconds(t));
         if (cold)
             dropFromCache(indexFile);
-        malloc_trim(0);
-        const long rss0 = residentBytes();
-        const size_t heap0 = heapInUse();
-        t.restart();
-        auto folder = std::make_unique<LocalMailFolder>(folderDir);
-        const double secs = seconds(t);
-        const long rss1 = residentBytes();
-        const size_t heap1 = heapInUse();
-        const int loaded = folder->getMessageCount();
+        const Opened o = openMeasured(folderDir);
+        const int loaded = o.loaded;
+        const double secs = o.secs;
         if (loaded != n)
             std::fprintf(stderr, "bench_store: loaded %d of %d entries\n", loaded, n);
         const int per = std::max(loaded, 1);
         line("orvane", task, double(indexBytes), loaded, secs,
-             QByteArray("bytes_per_entry=") + QByteArray::number(qint64(rss1 - rss0) / per)
-                 + " heap_bytes_per_entry=" + QByteArray::number(qint64(heap1 - heap0) / per)
+             QByteArray("bytes_per_entry=") + QByteArray::number(o.rssPerEntry)
+                 + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
                  + " index_bytes_per_entry=" + QByteArray::number(indexBytes / per)
                  + " folder_messages=" + QByteArray::number(loaded));
     }
@@ -415,19 +438,13 @@ int main(int argc, char** argv)
         const double raw = seconds(t);
         line("raw_read", "open_index_large", double(bigBytes), big, raw,
              QByteArray("folder_messages=") + QByteArray::number(big));
-        malloc_trim(0);
-        const long rss0 = residentBytes();
-        const size_t heap0 = heapInUse();
-        t.restart();
-        auto folder = std::make_unique<LocalMailFolder>(bigDir);
-        const double secs = seconds(t);
-        const size_t heap1 = heapInUse();
-        const long rss1 = residentBytes();
-        const int loaded = std::max(folder->getMessageCount(), 1);
+        Opened o = openMeasured(bigDir);
+        const double secs = o.secs;
+        const int loaded = std::max(o.loaded, 1);
+        auto folder = std::move(o.folder);
         line("orvane", "open_index_large", double(bigBytes), loaded, secs,
-             kv("vs_raw_read", secs / raw) + " heap_bytes_per_entry="
-                 + QByteArray::number(qint64(heap1 - heap0) / loaded) + " rss_bytes_per_entry="
-                 + QByteArray::number(qint64(rss1 - rss0) / loaded) + " index_bytes_per_entry="
+             kv("vs_raw_read", secs / raw) + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
+                 + " rss_bytes_per_entry=" + QByteArray::number(o.rssPerEntry) + " index_bytes_per_entry="
                  + QByteArray::number(bigBytes / loaded) + " folder_messages=" + QByteArray::number(loaded));
         // Listing needs no decoding beyond the fields asked for: walk every
         // entry's flags, size and parent and look up every tenth message ID.
