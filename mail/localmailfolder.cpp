@@ -16,6 +16,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -351,22 +352,28 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
         && Orvane::rawStringEquals(image->data(), 0, QStringLiteral(ORVANE_MAIL_VERSION))) {
         const uchar* d = image->data();
         const qint64 size = image->size();
-        QByteArray out;
-        out.reserve(qsizetype(size));
+        // The kept spans go straight from the mapped log to the new file.
+        QSaveFile out(indexFileName);
+        bool ok = out.open(QIODevice::WriteOnly);
+        auto put = [&](qint64 from, qint64 to) {
+            ok = ok && out.write(reinterpret_cast<const char*>(d + from), to - from) == to - from;
+        };
         qint64 pos = Orvane::rawStringSize(d, 0), kept = 0;
         Orvane::RawRecord r;
         while (pos < size && Orvane::scanRecord(d, size, pos, &r)) {
             if (idHashes.contains(Orvane::rawStringHash(d, pos)) && ids.contains(Orvane::rawString(d, pos))) {
                 note(r.fields[0], r.fields[1], r.fields[2], r.fields[3]);
-                out.append(reinterpret_cast<const char*>(d + kept), qsizetype(pos - kept));
+                put(kept, pos);
                 kept = r.end;
             }
             pos = r.end;
         }
-        out.append(reinterpret_cast<const char*>(d + kept), qsizetype(pos - kept));  // a damaged tail stays out
+        put(kept, pos);  // a damaged tail stays out
         for (const QString& id : std::as_const(ids))
             removeEntry(indexCollection.find(id));
-        rewritten = Orvane::writeFileAtomically(indexFileName, out);
+        rewritten = ok && out.commit();
+        if (!ok)
+            out.cancelWriting();
     } else {
         for (const QString& id : std::as_const(ids))
             removeEntry(indexCollection.find(id));
