@@ -16,6 +16,7 @@
 #include <indexclass.h>
 #include <localmailfolder.h>
 #include <messageclass.h>
+#include <orvaneversion.h>
 #include <qcstring.h>
 
 #include <QCoreApplication>
@@ -133,6 +134,19 @@ bool runCp(const QString& from, const QString& to)
 
 qint64 fileSize(const QString& p) { return QFileInfo(p).size(); }
 
+// Reads a whole file in 1 MiB steps (the raw read the index loading is
+// held against).
+bool readThrough(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    std::vector<char> buf(size_t(1) << 20);
+    while (f.read(buf.data(), qint64(buf.size())) > 0) {
+    }
+    return true;
+}
+
 // Drops the page-cache pages of one file (written back first).
 void dropFromCache(const QString& path)
 {
@@ -142,6 +156,35 @@ void dropFromCache(const QString& path)
     ::fdatasync(fd);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     ::close(fd);
+}
+
+// A folder opened under measurement: seconds, and heap and resident bytes
+// per loaded entry.
+struct Opened {
+    std::unique_ptr<LocalMailFolder> folder;
+    double secs = 0;
+    qint64 heapPerEntry = 0;
+    qint64 rssPerEntry = 0;
+    int loaded = 0;
+};
+
+Opened openMeasured(const QString& dir)
+{
+    malloc_trim(0);
+    const long rss0 = residentBytes();
+    const size_t heap0 = heapInUse();
+    Timer t;
+    t.start();
+    Opened o;
+    o.folder = std::make_unique<LocalMailFolder>(dir);
+    o.secs = seconds(t);
+    const size_t heap1 = heapInUse();
+    const long rss1 = residentBytes();
+    o.loaded = o.folder->getMessageCount();
+    const int per = std::max(o.loaded, 1);
+    o.heapPerEntry = qint64(heap1 - heap0) / per;
+    o.rssPerEntry = qint64(rss1 - rss0) / per;
+    return o;
 }
 
 } // namespace
@@ -168,6 +211,38 @@ double threadChain(const QString& dir, int count)
             if (IndexClass* e = folder.indexIDict()->find(entryID))
                 folder.reparentIndex(e);
         }
+        secs = seconds(t);
+    }
+    QDir(dir).removeRecursively();
+    return secs;
+}
+
+// Threading a whole folder at once: \a count messages, each answering a
+// pseudo-random earlier one (threads of every depth and width), stored in
+// batches and then threaded with the list form of reparentIndex. Returns
+// the seconds of the threading alone.
+double threadFolder(const QString& dir, int count)
+{
+    QDir().mkpath(dir);
+    double secs = 0;
+    {
+        LocalMailFolder folder(dir);
+        quint32 state = 12345;
+        const QDateTime when = QDateTime::currentDateTime();
+        for (int i = 0; i < count; ++i) {
+            const QByteArray id = "<t" + QByteArray::number(i) + "@bench.example>";
+            QByteArray text = "From: a@bench.example\r\nSubject: thread\r\nMessage-ID: " + id + "\r\n";
+            state = state * 1664525u + 1013904223u;
+            if (i > 0 && (state >> 8) % 10 != 0)
+                text += "In-Reply-To: <t" + QByteArray::number((state >> 4) % quint32(i)) + "@bench.example>\r\n";
+            text += "\r\nreply " + QByteArray::number(i) + "\r\n";
+            folder.createMessage(QCString(text), QCString(id), when, QString(), nullptr, true, 0);
+        }
+        folder.sync();
+        const std::vector<IndexClass*> all = folder.indexIDict()->entries();
+        Timer t;
+        t.start();
+        folder.reparentIndex(all);
         secs = seconds(t);
     }
     QDir(dir).removeRecursively();
@@ -302,33 +377,100 @@ int main(int argc, char** argv)
             dropFromCache(indexFile);
         Timer t;
         t.start();
-        {
-            QFile f(indexFile);
-            if (!f.open(QIODevice::ReadOnly))
-                return 1;
-            std::vector<char> buf(size_t(1) << 20);
-            while (f.read(buf.data(), qint64(buf.size())) > 0) {
-            }
-        }
+        if (!readThrough(indexFile))
+            return 1;
         line("raw_read", task, double(indexBytes), n, seconds(t));
         if (cold)
             dropFromCache(indexFile);
-        malloc_trim(0);
-        const long rss0 = residentBytes();
-        const size_t heap0 = heapInUse();
-        t.restart();
-        auto folder = std::make_unique<LocalMailFolder>(folderDir);
-        const double secs = seconds(t);
-        const long rss1 = residentBytes();
-        const size_t heap1 = heapInUse();
-        const int loaded = folder->getMessageCount();
+        const Opened o = openMeasured(folderDir);
+        const int loaded = o.loaded;
+        const double secs = o.secs;
         if (loaded != n)
             std::fprintf(stderr, "bench_store: loaded %d of %d entries\n", loaded, n);
         const int per = std::max(loaded, 1);
         line("orvane", task, double(indexBytes), loaded, secs,
-             QByteArray("bytes_per_entry=") + QByteArray::number(qint64(rss1 - rss0) / per)
-                 + " heap_bytes_per_entry=" + QByteArray::number(qint64(heap1 - heap0) / per)
-                 + " index_bytes_per_entry=" + QByteArray::number(indexBytes / per));
+             QByteArray("bytes_per_entry=") + QByteArray::number(o.rssPerEntry)
+                 + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
+                 + " index_bytes_per_entry=" + QByteArray::number(indexBytes / per)
+                 + " folder_messages=" + QByteArray::number(loaded));
+    }
+
+    // ------------------------------------------------------ open_index_large
+    // A folder of ORVANE_BENCH_STORE_OPEN_MESSAGES entries (default one
+    // million): the index of the imported folder repeated under new IDs
+    // (the entries share the imported texts; opening reads the index only).
+    {
+        int big = 1000000;
+        if (const char* v = std::getenv("ORVANE_BENCH_STORE_OPEN_MESSAGES"))
+            big = std::max(n, std::atoi(v));
+        const QString bigDir = work + QLatin1String("/big");
+        QDir().mkpath(bigDir);
+        QFile::copy(messagesFile, bigDir + QLatin1String("/messages"));
+        QFile::copy(descriptorFile, bigDir + QLatin1String("/descriptor"));
+        {
+            auto folder = std::make_unique<LocalMailFolder>(folderDir);
+            const std::vector<IndexClass*> src = folder->indexIDict()->entries();
+            QFile out(bigDir + QLatin1String("/index"));
+            if (!out.open(QIODevice::WriteOnly) || src.empty())
+                return 1;
+            QByteArray buf;
+            QDataStream s(&buf, QIODevice::WriteOnly);
+            s.setVersion(QDataStream::Qt_3_3);
+            s << QStringLiteral(ORVANE_MAIL_VERSION);
+            for (int i = 0; i < big; ++i) {
+                IndexClass copy(*src[size_t(i) % src.size()]);
+                copy.setID(MailFolder::nextIndexID());
+                s << copy;
+                if (buf.size() > (8 << 20)) {
+                    out.write(buf);
+                    s.device()->seek(0);
+                    buf.clear();
+                }
+            }
+            out.write(buf);
+        }
+        const QString bigIndex = bigDir + QLatin1String("/index");
+        const qint64 bigBytes = fileSize(bigIndex);
+        Timer t;
+        t.start();
+        if (!readThrough(bigIndex))
+            return 1;
+        const double raw = seconds(t);
+        line("raw_read", "open_index_large", double(bigBytes), big, raw,
+             QByteArray("folder_messages=") + QByteArray::number(big));
+        Opened o = openMeasured(bigDir);
+        const double secs = o.secs;
+        const int loaded = std::max(o.loaded, 1);
+        auto folder = std::move(o.folder);
+        line("orvane", "open_index_large", double(bigBytes), loaded, secs,
+             kv("vs_raw_read", secs / raw) + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
+                 + " rss_bytes_per_entry=" + QByteArray::number(o.rssPerEntry) + " index_bytes_per_entry="
+                 + QByteArray::number(bigBytes / loaded) + " folder_messages=" + QByteArray::number(loaded));
+        // Listing needs no decoding beyond the fields asked for: walk every
+        // entry's flags, size and parent and look up every tenth message ID.
+        t.restart();
+        qint64 sum = 0;
+        for (IndexClass* e : folder->indexIDict()->entries())
+            sum += e->getSize() + (e->getUnreadMark() ? 1 : 0) + (e->hasParent() ? 1 : 0) + e->getPartCount();
+        line("orvane", "walk_entries_large", 0, loaded, seconds(t),
+             QByteArray("folder_messages=") + QByteArray::number(loaded) + " checksum=" + QByteArray::number(sum));
+        folder.reset();
+        QDir(bigDir).removeRecursively();
+    }
+
+    // ------------------------------------------------------- delete_single
+    // Deleting single messages from the full folder, each on its own call.
+    {
+        auto folder = std::make_unique<LocalMailFolder>(folderDir);
+        const QStringList ids = folder->getEntryList(QString());
+        const int count = 20;
+        Timer t;
+        t.start();
+        for (int i = 0; i < count; ++i)
+            folder->deleteMessage(folder->indexIDict()->find(ids[i * (ids.size() / count)]));
+        const double total = seconds(t);
+        line("orvane", "delete_one", 0, count, total,
+             kv("ms_per_delete", total / count * 1000, 1) + " folder_messages=" + QByteArray::number(ids.size()));
     }
 
     // --------------------------------------------------------------- compact
@@ -351,14 +493,15 @@ int main(int argc, char** argv)
         }
         compactSecs = seconds(t);
         const double survived = double(fileSize(messagesFile) + fileSize(descriptorFile));
-        line("orvane", "compact_half", survived, kept, compactSecs);
+        line("orvane", "compact_half", survived, kept, compactSecs,
+             QByteArray("folder_messages=") + QByteArray::number(n));
     }
     {
         // The peer: cp of exactly the bytes that survived (the two files the
         // compaction wrote), once plain and once followed by a sync of the
         // copies, since the compaction makes its files durable.
         const double survived = double(fileSize(messagesFile) + fileSize(descriptorFile));
-        const int kept = n - (n + 1) / 2;
+        const int kept = (n - 20) / 2;
         const QString m2 = work + QLatin1String("/messages.cp");
         const QString d2 = work + QLatin1String("/descriptor.cp");
         Timer t;
@@ -405,15 +548,31 @@ int main(int argc, char** argv)
         line("orvane", "delete_1000_list", 0, doomed.size(), secs,
              kv("compactions", secs / oneCompaction, 2) + ' ' + kv("one_compaction_s", oneCompaction, 3)
                  + ' ' + QByteArray("folder_messages=") + QByteArray::number(ids.size()));
-        // One by one, each deletion compacts: a few of them, for scale.
+        // One by one: each deletion rewrites the index once and overwrites
+        // the message's bytes in place.
         const QStringList rest = folder->getEntryList(QString());
         t.restart();
-        const int single = 2;
+        const int single = 20;
         for (int i = 0; i < single && i < rest.size(); ++i)
             folder->deleteMessage(folder->indexIDict()->find(rest[i]));
         const double total = seconds(t);
         line("orvane", "delete_single", 0, single, total,
-             kv("projected_1000_s", total / single * 1000, 1));
+             kv("ms_per_delete", total / single * 1000, 1) + ' ' + kv("projected_1000_s", total / single * 1000, 1)
+                 + " folder_messages=" + QByteArray::number(rest.size()));
+    }
+
+    // --------------------------------------------------------- thread_folder
+    // The list form at two sizes: per-message cost must stay flat.
+    {
+        int large = 1000000;
+        if (const char* v = std::getenv("ORVANE_BENCH_STORE_THREAD_LARGE"))
+            large = std::max(n, std::atoi(v));
+        const double a = threadFolder(work + QLatin1String("/threads"), n);
+        line("orvane", "thread_folder", 0, n, a, QByteArray("folder_messages=") + QByteArray::number(n));
+        const double b = threadFolder(work + QLatin1String("/threads"), large);
+        line("orvane", "thread_folder", 0, large, b,
+             QByteArray("folder_messages=") + QByteArray::number(large) + ' '
+                 + kv("per_msg_vs_smaller", (b / large) / (a / n)));
     }
     return 0;
 }

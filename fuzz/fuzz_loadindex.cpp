@@ -3,11 +3,19 @@
 // and core), every part's decoded data, the stored text and the cache
 // block. The folder's messages and descriptor files are real ones, written
 // once per process by the library from fixed messages, so that entries can
-// point into them. Reading a folder must never change its files.
+// point into them. Reading a folder must never change those files.
+//
+// The index bytes are handed to the folder from memory, through the same
+// loader that reads a mapped index file (no file is written per input).
+// Every lazily read entry must write the same record bytes as the same
+// record read eagerly by the stream reader.
 //
 // With ORVANE_FUZZ_WRITE_INDEX=<path> set, the process copies the index file
 // of its fixed folder to <path> and exits: that file is a seed whose entries
 // point exactly at the fixed records.
+#include "../mail/indexrecord_p.h"
+#include "../mail/streamio_p.h"
+
 #include <indexclass.h>
 #include <localmailfolder.h>
 #include <messagedevice.h>
@@ -81,6 +89,59 @@ const char* const FixedMessages[] = {
     "--x--\r\n",
 };
 
+// A folder that takes its index from memory.
+class MemoryFolder : public LocalMailFolder
+{
+public:
+    explicit MemoryFolder(const QString& dir) : LocalMailFolder(dir) {}
+    void load(const QByteArray& bytes) { loadIndex(Orvane::IndexImage::fromBytes(bytes)); }
+};
+
+QByteArray written(const IndexClass& e)
+{
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    Orvane::setupClassicStream(s);
+    s << e;
+    return out;
+}
+
+// Walks the records as the loader does and compares each lazily read entry
+// with the stream reader's result.
+void compareWithStreamReader(const QByteArray& bytes)
+{
+    const auto image = Orvane::IndexImage::fromBytes(bytes);
+    const uchar* d = image->data();
+    const qint64 size = image->size();
+    if (size < 4)
+        return;
+    qint64 pos = Orvane::rawStringSize(d, 0);
+    if (pos > size)
+        return;
+    QDataStream s(bytes);
+    Orvane::setupClassicStream(s);
+    s.skipRawData(int(pos));
+    while (pos < size) {
+        Orvane::RawRecord r;
+        const bool scanned = Orvane::scanRecord(d, size, pos, &r);
+        IndexClass eager(nullptr, QString());
+        s >> eager;
+        if (scanned != Orvane::streamOk(s))
+            std::abort();  // the walk and the reader disagree on a record
+        if (!scanned)
+            return;
+        if (s.device()->pos() != r.end)
+            std::abort();
+        const IndexClass lazy(nullptr, image, pos, r);
+        if (written(lazy) != written(eager) || lazy.getID() != eager.getID()
+            || lazy.getMessageID() != eager.getMessageID() || lazy.getParentID() != eager.getParentID()
+            || lazy.getPartCount() != eager.getPartCount() || !lazy.idEquals(eager.getID())
+            || lazy.idHash() != eager.idHash())
+            std::abort();
+        pos = r.end;
+    }
+}
+
 void removeFolder()
 {
     if (!folderDir.isEmpty())
@@ -108,6 +169,8 @@ bool makeFixture()
             flags ^= 1;
         }
     }
+    QFile::copy(folderDir + QLatin1String("/index"), folderDir + QLatin1String("/index.seed"));
+    QFile::remove(folderDir + QLatin1String("/index"));
     messagesSize = QFileInfo(folderDir + QLatin1String("/messages")).size();
     descriptorSize = QFileInfo(folderDir + QLatin1String("/descriptor")).size();
     return messagesSize > 0 && descriptorSize > 0;
@@ -124,7 +187,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     }
     if (const char* out = std::getenv("ORVANE_FUZZ_WRITE_INDEX")) {
         QFile::remove(QString::fromLocal8Bit(out));
-        const bool ok = QFile::copy(folderDir + QLatin1String("/index"), QString::fromLocal8Bit(out));
+        const bool ok = QFile::copy(folderDir + QLatin1String("/index.seed"), QString::fromLocal8Bit(out));
         removeFolder();
         std::_Exit(ok ? 0 : 1);
     }
@@ -133,16 +196,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString indexPath = folderDir + QLatin1String("/index");
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    compareWithStreamReader(input);
     {
-        QFile f(indexPath);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        if (f.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
-            std::abort();
-    }
-    {
-        LocalMailFolder folder(folderDir);
+        MemoryFolder folder(folderDir);
+        folder.load(input);
         MessageFactory* factory = MessageFactory::thisInstance();
         int n = 0;
         for (IndexClass* e : folder.indexIDict()->entries()) {
@@ -171,6 +229,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         folder.getEntryList(QStringLiteral("f"));
         folder.getUnread();
     }
+    // A damaged index is written afresh by the loader; the next input
+    // starts from none.
+    QFile::remove(folderDir + QLatin1String("/index"));
     if (QFileInfo(folderDir + QLatin1String("/messages")).size() != messagesSize
         || QFileInfo(folderDir + QLatin1String("/descriptor")).size() != descriptorSize)
         std::abort();  // reading changed the folder

@@ -1,13 +1,32 @@
 #include "indexclass.h"
 
+#include "indexrecord_p.h"
 #include "mailfolder.h"
 #include "messagefactory.h"
 #include "mimepart.h"
 #include "orvanelog_p.h"
 #include "streamio_p.h"
 
+#include <cstring>
+
 IndexClass::IndexClass(MailFolder* parent, const QString& id)
     : _parent(parent), _id(id), _parentID(QLatin1String("")), _messageID(QLatin1String(""))
+{
+}
+
+IndexClass::IndexClass(MailFolder* parent, std::shared_ptr<const Orvane::IndexImage> image, qint64 at,
+                       const Orvane::RawRecord& r)
+    : _parent(parent),
+      _descriptorOffset(r.fields[0]),
+      _descriptorLength(r.fields[1]),
+      _uniblockOffset(r.fields[2]),
+      _uniblockLength(r.fields[3]),
+      _image(std::move(image)),
+      _record(at),
+      _lazyPartCount(r.partCount),
+      _multipartOnly(r.fields[4]),
+      _unreadMark(r.fields[5]),
+      _lazy(IdLazy | ParentLazy | MessageIdLazy | PartsLazy | (r.canonicalParts ? CanonicalParts : 0))
 {
 }
 
@@ -20,12 +39,107 @@ IndexClass::IndexClass(const IndexClass& other)
       _descriptorLength(other._descriptorLength),
       _uniblockOffset(other._uniblockOffset),
       _uniblockLength(other._uniblockLength),
+      _image(other._image),
+      _record(other._record),
+      _partShift(other._partShift),
+      _lazyPartCount(other._lazyPartCount),
       _multipartOnly(other._multipartOnly),
-      _unreadMark(other._unreadMark)
+      _unreadMark(other._unreadMark),
+      _lazy(other._lazy)
 {
     _partList.reserve(other._partList.size());
     for (const auto& p : other._partList)
         _partList.push_back(std::make_unique<MimePart>(*p));
+}
+
+qint64 IndexClass::fieldAt(int k) const
+{
+    return Orvane::stringFieldAt(_image->data(), _record, k);
+}
+
+QString IndexClass::getID() const
+{
+    return _lazy & IdLazy ? Orvane::rawString(_image->data(), fieldAt(0)) : _id;
+}
+
+void IndexClass::setID(const QString& id)
+{
+    _id = id;
+    _lazy &= quint8(~IdLazy);
+}
+
+QString IndexClass::getParentID() const
+{
+    return _lazy & ParentLazy ? Orvane::rawString(_image->data(), fieldAt(1)) : _parentID;
+}
+
+bool IndexClass::hasParent() const
+{
+    return _lazy & ParentLazy ? !Orvane::rawStringEmpty(_image->data(), fieldAt(1)) : !_parentID.isEmpty();
+}
+
+QString IndexClass::getMessageID() const
+{
+    return _lazy & MessageIdLazy ? Orvane::rawString(_image->data(), fieldAt(2)) : _messageID;
+}
+
+quint64 IndexClass::idHash() const
+{
+    return _lazy & IdLazy ? Orvane::rawStringHash(_image->data(), fieldAt(0)) : Orvane::stringHash(_id);
+}
+
+bool IndexClass::idEquals(const QString& id) const
+{
+    return _lazy & IdLazy ? Orvane::rawStringEquals(_image->data(), fieldAt(0), id) : _id == id;
+}
+
+bool IndexClass::idEquals(const IndexClass& other) const
+{
+    if (!(other._lazy & IdLazy))
+        return idEquals(other._id);
+    if (!(_lazy & IdLazy))
+        return other.idEquals(_id);
+    const qint64 a = fieldAt(0), b = other.fieldAt(0);
+    const qint64 na = Orvane::rawStringSize(_image->data(), a);
+    const qint64 nb = Orvane::rawStringSize(other._image->data(), b);
+    if (na <= 4 || nb <= 4)  // null or empty: equal when both are
+        return na <= 4 && nb <= 4;
+    return na == nb && std::memcmp(_image->data() + a, other._image->data() + b, size_t(na)) == 0;
+}
+
+quint64 IndexClass::messageIDHash() const
+{
+    return _lazy & MessageIdLazy ? Orvane::rawStringHash(_image->data(), fieldAt(2))
+                                 : Orvane::stringHash(_messageID);
+}
+
+quint64 IndexClass::parentIDHash() const
+{
+    return _lazy & ParentLazy ? Orvane::rawStringHash(_image->data(), fieldAt(1)) : Orvane::stringHash(_parentID);
+}
+
+void IndexClass::decodeParts() const
+{
+    if (!(_lazy & PartsLazy))
+        return;
+    _lazy &= quint8(~(PartsLazy | CanonicalParts));
+    const qint64 at = Orvane::stringFieldAt(_image->data(), _record, 3) + 28;
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(_image->data() + at),
+                                                     qsizetype(_image->size() - at));
+    QDataStream s(bytes);
+    Orvane::setupClassicStream(s);
+    _partList.reserve(size_t(_lazyPartCount));
+    for (qint32 i = 0; i < _lazyPartCount && Orvane::streamOk(s); ++i) {
+        auto part = std::make_unique<MimePart>();
+        s >> *part;
+        if (!Orvane::streamOk(s))
+            break;
+        if (_partShift != 0 && (part->offset != 0 || part->length != 0))
+            part->offset += _partShift;
+        _partList.push_back(std::move(part));
+    }
+    _lazyPartCount = 0;
+    _partShift = 0;
 }
 
 IndexClass::~IndexClass()
@@ -36,12 +150,13 @@ IndexClass::~IndexClass()
 
 bool IndexClass::inCollection() const
 {
-    return _parent && _parent->indexIDict()->find(_id) == this;
+    return _parent && _parent->indexIDict()->find(*this) == this;
 }
 
 void IndexClass::setMessageID(const QString& id)
 {
     _messageID = id;
+    _lazy &= quint8(~MessageIdLazy);
     if (inCollection())
         _parent->indexIDict()->touch();  // the folder's lookups must see it
 }
@@ -49,12 +164,14 @@ void IndexClass::setMessageID(const QString& id)
 void IndexClass::setParentID(const QString& id)
 {
     _parentID = id;
+    _lazy &= quint8(~ParentLazy);
     if (inCollection())
         _parent->indexIDict()->touch();
 }
 
 MimePart* IndexClass::getPartAt(int i) const
 {
+    decodeParts();
     if (i < 0 || size_t(i) >= _partList.size())
         return nullptr;
     return _partList[size_t(i)].get();
@@ -62,7 +179,17 @@ MimePart* IndexClass::getPartAt(int i) const
 
 void IndexClass::setUniblockOffset(long offset, bool adjust)
 {
-    if (adjust) {
+    if (adjust && (_lazy & PartsLazy)) {
+        // Parts still in the index file move by the same distance when
+        // they are decoded.
+        const qint64 at = Orvane::stringFieldAt(_image->data(), _record, 3) + 28;
+        Orvane::forEachRawPart(_image->data(), _image->size(), at, _lazyPartCount,
+                               [](qint64, qint32 off, qint32 len) {
+                                   if (off == 0 && len == 0)
+                                       orvaneDebug("Hmm, saving an unfinished mail!");
+                               });
+        _partShift += offset - long(_uniblockOffset);
+    } else if (adjust) {
         for (const auto& p : _partList) {
             if (p->offset != 0 || p->length != 0)
                 p->offset = offset + (p->offset - _uniblockOffset);
@@ -70,12 +197,12 @@ void IndexClass::setUniblockOffset(long offset, bool adjust)
                 orvaneDebug("Hmm, saving an unfinished mail!");
         }
     }
-    _uniblockOffset = offset;
+    _uniblockOffset = qint32(offset);
 }
 
 QString IndexClass::url() const
 {
-    return (_parent ? _parent->name() : QString()) + QLatin1Char('/') + _id;
+    return (_parent ? _parent->name() : QString()) + QLatin1Char('/') + getID();
 }
 
 QString IndexClass::getDataFilename() const
@@ -92,6 +219,7 @@ int IndexClass::getSize() const
 {
     if (!_multipartOnly)
         return int(_uniblockLength);
+    decodeParts();
     long sum = 0;
     for (const auto& p : _partList)
         sum += p->length;
@@ -100,6 +228,7 @@ int IndexClass::getSize() const
 
 int IndexClass::addPart(std::unique_ptr<MimePart> part, bool adjust)
 {
+    decodeParts();
     if (adjust)
         part->offset += _uniblockOffset;
     _partList.push_back(std::move(part));
@@ -113,18 +242,75 @@ int IndexClass::addPart(MimePart* part, bool adjust)
 
 bool IndexClass::removePart(int i)
 {
+    decodeParts();
     if (i < 0 || size_t(i) >= _partList.size())
         return false;
     _partList.erase(_partList.begin() + i);
     return true;
 }
 
+void IndexClass::writeParts(QDataStream& s) const
+{
+    const uchar* d = _image->data();
+    const qint64 at = Orvane::stringFieldAt(d, _record, 3) + 28;
+    if (!(_lazy & CanonicalParts)) {
+        // Older layouts are written in the current one, as the stream
+        // reader and writer would do.
+        const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(d + at),
+                                                         qsizetype(_image->size() - at));
+        QDataStream in(bytes);
+        Orvane::setupClassicStream(in);
+        for (qint32 i = 0; i < _lazyPartCount; ++i) {
+            MimePart part;
+            in >> part;
+            if (_partShift != 0 && (part.offset != 0 || part.length != 0))
+                part.offset += _partShift;
+            s << part;
+        }
+        return;
+    }
+    // The records are copied as they are, their offsets moved with the text.
+    std::vector<std::pair<qint64, qint32>> patches;
+    qint64 end = at;
+    for (qint32 i = 0; i < _lazyPartCount; ++i) {
+        qint64 offPos = 0;
+        bool canonical = true;
+        end = Orvane::scanPart(d, _image->size(), end, &offPos, &canonical);
+        const qint32 off = Orvane::readInt(d + offPos), len = Orvane::readInt(d + offPos + 4);
+        if (_partShift != 0 && (off != 0 || len != 0))
+            patches.emplace_back(offPos, qint32(off + _partShift));
+    }
+    qint64 from = at;
+    for (const auto& [offPos, value] : patches) {
+        s.writeRawData(reinterpret_cast<const char*>(d + from), int(offPos - from));
+        s << value;
+        from = offPos + 4;
+    }
+    s.writeRawData(reinterpret_cast<const char*>(d + from), int(end - from));
+}
+
 QDataStream& operator<<(QDataStream& s, const IndexClass& e)
 {
-    s << e._id << e._parentID << e._messageID;
+    const uchar* d = e._image ? e._image->data() : nullptr;
+    const auto str = [&](int k, IndexClass::Lazy bit, const QString& held) {
+        if (e._lazy & bit) {
+            const qint64 at = e.fieldAt(k);
+            s.writeRawData(reinterpret_cast<const char*>(d + at), int(Orvane::rawStringSize(d, at)));
+        } else {
+            s << held;
+        }
+    };
+    str(0, IndexClass::IdLazy, e._id);
+    str(1, IndexClass::ParentLazy, e._parentID);
+    str(2, IndexClass::MessageIdLazy, e._messageID);
     s << qint32(e._descriptorOffset) << qint32(e._descriptorLength)
       << qint32(e._uniblockOffset) << qint32(e._uniblockLength);
     s << qint32(e._multipartOnly) << qint32(e._unreadMark);
+    if (e._lazy & IndexClass::PartsLazy) {
+        s << qint32(e._lazyPartCount);
+        e.writeParts(s);
+        return s;
+    }
     s << qint32(e._partList.size());
     for (const auto& p : e._partList)
         s << *p;
@@ -134,6 +320,10 @@ QDataStream& operator<<(QDataStream& s, const IndexClass& e)
 QDataStream& operator>>(QDataStream& s, IndexClass& e)
 {
     qint32 dOff = 0, dLen = 0, uOff = 0, uLen = 0, multi = 0, unread = 0, count = 0;
+    e._lazy = 0;
+    e._image.reset();
+    e._partShift = 0;
+    e._lazyPartCount = 0;
     s >> e._id >> e._parentID >> e._messageID;
     s >> dOff >> dLen >> uOff >> uLen >> multi >> unread >> count;
     e._descriptorOffset = dOff;

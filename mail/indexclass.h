@@ -10,6 +10,10 @@
 
 class MailFolder;
 class MimePart;
+namespace Orvane {
+class IndexImage;
+struct RawRecord;
+}
 
 /**
  * \brief The index entry of one stored message in one mail folder.
@@ -19,6 +23,11 @@ class MimePart;
  * MIME leaf parts it has and where their bodies lie (absolute offsets in the
  * messages file), its thread parent and whether it is unread. The folder
  * owns its entries; the entry owns its parts.
+ *
+ * An entry loaded from an index file keeps only its offsets and flags in
+ * memory; its IDs and its part records stay in the mapped (or read-once)
+ * index file and are decoded when first asked for, so a folder of a
+ * million messages opens in a fraction of a second and small memory.
  */
 class ORVANEMAIL_EXPORT IndexClass
 {
@@ -33,26 +42,28 @@ public:
     IndexClass& operator=(const IndexClass&) = delete;
     virtual ~IndexClass();
 
-    QString getID() const { return _id; }
-    void setID(const QString& id) { _id = id; }
-    QString getParentID() const { return _parentID; }
+    QString getID() const;
+    void setID(const QString& id);
+    QString getParentID() const;
     void setParentID(const QString& id);
-    QString getMessageID() const { return _messageID; }
+    /// True when the entry has a thread parent (cheaper than getParentID()).
+    bool hasParent() const;
+    QString getMessageID() const;
     void setMessageID(const QString& id);
     MailFolder* getParentFolder() const { return _parent; }
     void setParentFolder(MailFolder* f) { _parent = f; }
 
     long getDescriptorOffset() const { return _descriptorOffset; }
-    void setDescriptorOffset(long o) { _descriptorOffset = o; }
+    void setDescriptorOffset(long o) { _descriptorOffset = qint32(o); }
     long getDescriptorLength() const { return _descriptorLength; }
-    void setDescriptorLength(long l) { _descriptorLength = l; }
+    void setDescriptorLength(long l) { _descriptorLength = qint32(l); }
     long getUniblockOffset() const { return _uniblockOffset; }
     /// Moves the message block to \a offset; with \a adjust every part that
     /// has an offset or a length moves with it (a part with neither is left
     /// alone and reported as unfinished).
     void setUniblockOffset(long offset, bool adjust);
     long getUniblockLength() const { return _uniblockLength; }
-    void setUniblockLength(long l) { _uniblockLength = l; }
+    void setUniblockLength(long l) { _uniblockLength = qint32(l); }
 
     bool isMultipartOnly() const { return _multipartOnly != 0; }
     void setMultipartOnly(bool b) { _multipartOnly = b ? 1 : 0; }
@@ -63,11 +74,11 @@ public:
     void lock() { _lock = true; }
     void unlock() { _lock = false; }
 
-    int getPartCount() const { return int(_partList.size()); }
+    int getPartCount() const { return _lazy & PartsLazy ? _lazyPartCount : int(_partList.size()); }
     /// The part at \a i, or null when out of range.
     MimePart* getPartAt(int i) const;
     /// True when the entry has at least one part.
-    bool isFullMessage() const { return !_partList.empty(); }
+    bool isFullMessage() const { return getPartCount() > 0; }
 
     /// The folder's name, "/", and the entry's ID.
     QString url() const;
@@ -94,19 +105,44 @@ public:
     /// set; the parts read before the break are kept.
     friend ORVANEMAIL_EXPORT QDataStream& operator>>(QDataStream& s, IndexClass& e);
 
+    /// An entry of \a parent whose record \a r lies at \a at of \a image
+    /// (the record was accepted by Orvane::scanRecord()); nothing is decoded.
+    IndexClass(MailFolder* parent, std::shared_ptr<const Orvane::IndexImage> image, qint64 at,
+               const Orvane::RawRecord& r);
+    /// Hash of the ID, and comparisons, without decoding it.
+    quint64 idHash() const;
+    bool idEquals(const QString& id) const;
+    bool idEquals(const IndexClass& other) const;
+    /// Hash of the message ID and of the parent ID (for the folder's
+    /// lookup tables), without decoding them.
+    quint64 messageIDHash() const;
+    quint64 parentIDHash() const;
+
 private:
     friend class MailFolder;
+    enum Lazy : quint8 { IdLazy = 1, ParentLazy = 2, MessageIdLazy = 4, PartsLazy = 8, CanonicalParts = 16 };
     bool inCollection() const;
+    qint64 fieldAt(int k) const;
+    void decodeParts() const;
+    void writeParts(QDataStream& s) const;
     MailFolder* _parent;
     QString _id;
     QString _parentID;
     QString _messageID;
-    long _descriptorOffset = 0;
-    long _descriptorLength = 0;
-    long _uniblockOffset = 0;
-    long _uniblockLength = 0;
-    std::vector<std::unique_ptr<MimePart>> _partList;
-    int _multipartOnly = 0;
-    int _unreadMark = 0;
+    qint32 _descriptorOffset = 0;
+    qint32 _descriptorLength = 0;
+    qint32 _uniblockOffset = 0;
+    qint32 _uniblockLength = 0;
+    mutable std::vector<std::unique_ptr<MimePart>> _partList;
+    // Where undecoded fields still lie: the index image and the record's
+    // position in it; which fields are undecoded; how far the parts have
+    // moved with the text since the record was written.
+    std::shared_ptr<const Orvane::IndexImage> _image;
+    qint64 _record = 0;
+    mutable long _partShift = 0;
+    mutable qint32 _lazyPartCount = 0;
+    qint32 _multipartOnly = 0;
+    qint32 _unreadMark = 0;
+    mutable quint8 _lazy = 0;
     bool _lock = false;
 };

@@ -2,11 +2,13 @@
 
 #include "dateclass.h"
 #include "indexclass.h"
+#include "indexrecord_p.h"
 #include "messageclass.h"
 #include "messagedevice.h"
 #include "mimepart.h"
 #include "orvanelog_p.h"
 #include "storefile_p.h"
+#include "storeio_p.h"
 #include "streamio_p.h"
 
 #include <orvaneversion.h>
@@ -14,8 +16,11 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
+#include <cctype>
 #include <limits>
 
 namespace {
@@ -23,6 +28,73 @@ namespace {
 constexpr qint64 MaxOffset = std::numeric_limits<qint32>::max();
 constexpr unsigned int ExpungeThreshold = 102400;
 constexpr size_t ForceSyncAbove = 299;
+
+// An ID holding a decimal number from its fourth character on raises
+// lastIndexID past that number. Only IDs made of characters that such a
+// number may hold are decoded (UUID texts never are).
+void noteNumberedID(const uchar* d, qint64 at, unsigned long* last)
+{
+    const qint64 len = Orvane::rawStringSize(d, at) - 4;
+    if (len <= 6)
+        return;
+    for (qint64 i = 6; i < len; i += 2) {
+        const char16_t c = char16_t((d[at + 4 + i] << 8) | d[at + 4 + i + 1]);
+        if (!(c < 128 && (std::isdigit(int(c)) || std::isspace(int(c)) || c == '+' || c == '-')))
+            return;
+    }
+    bool ok = false;
+    const unsigned long n = Orvane::rawString(d, at).mid(3).toULong(&ok);
+    if (ok && *last < n)
+        *last = n + 1;
+}
+
+using Range = std::pair<qint64, qint64>;  // offset, length
+
+// Overwrites the \a ranges of the file \a path with zeros, leaving out
+// every byte that one of the \a live ranges covers, and syncs the file.
+void scrubRanges(const QString& path, std::vector<Range> ranges, std::vector<Range> live)
+{
+    if (ranges.empty())
+        return;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return;
+    const qint64 size = f.size();
+    std::sort(live.begin(), live.end());
+    std::sort(ranges.begin(), ranges.end());
+    // Longest live range so far, for the overlap search below.
+    std::vector<qint64> reach(live.size());
+    qint64 far = -1;
+    for (size_t i = 0; i < live.size(); ++i)
+        reach[i] = far = qMax(far, live[i].first + qMax<qint64>(live[i].second, 0));
+    static const QByteArray zeros(1 << 16, '\0');
+    for (auto [off, len] : ranges) {
+        len = qMin(len, size - off);
+        if (off < 0 || len <= 0)
+            continue;
+        // Clip against the live ranges: write only the gaps between them.
+        auto it = std::upper_bound(live.begin(), live.end(), Range(off + len, 0));
+        size_t k = size_t(it - live.begin());
+        bool overlaps = false;
+        while (k > 0 && reach[k - 1] > off) {
+            --k;
+            const auto& [lo, ll] = live[k];
+            if (ll > 0 && lo < off + len && lo + ll > off) {
+                overlaps = true;
+                break;
+            }
+        }
+        if (overlaps)
+            continue;  // shared with a live entry: leave it (compaction removes it)
+        for (qint64 done = 0; done < len;) {
+            const qint64 step = qMin<qint64>(zeros.size(), len - done);
+            if (!Orvane::StoreIO::writeAt(f, off + done, zeros.constData(), step))
+                return;
+            done += step;
+        }
+    }
+    Orvane::StoreIO::syncFile(f);
+}
 
 QString bareID(const QString& id)
 {
@@ -46,55 +118,67 @@ LocalMailFolder::~LocalMailFolder()
 
 void LocalMailFolder::loadIndex()
 {
-    QFile f(indexFileName);
-    if (!f.open(QIODevice::ReadOnly))
-        return;
-    // One read of the whole file (bounded by its size), then records are
-    // parsed from memory.
-    const QByteArray data = f.readAll();
-    f.close();
-    QDataStream s(data);
-    Orvane::setupClassicStream(s);
-    QString header;
-    s >> header;
-    if (!Orvane::streamOk(s) || header != QLatin1String(ORVANE_MAIL_VERSION)) {
-        orvaneDebug("Folder %s attempted to read an older version or invalid index                   cache, discarding index...",
-                    qPrintable(name()));
-        return;
+    // The file is mapped (or read once); records are walked in place and
+    // each entry keeps only its offsets and flags, decoding its IDs and
+    // parts when they are first asked for.
+    const std::shared_ptr<const Orvane::IndexImage> image = Orvane::IndexImage::open(indexFileName);
+    if (image)
+        loadIndex(image);
+}
+
+void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>& image)
+{
+    const uchar* d = image->data();
+    const qint64 size = image->size();
+    qint64 pos = 0;
+    {
+        const QByteArray head = QByteArray::fromRawData(reinterpret_cast<const char*>(d),
+                                                        qsizetype(qMin<qint64>(size, 4096)));
+        QDataStream s(head);
+        Orvane::setupClassicStream(s);
+        QString header;
+        s >> header;
+        if (!Orvane::streamOk(s) || header != QLatin1String(ORVANE_MAIL_VERSION)) {
+            orvaneDebug("Folder %s attempted to read an older version or invalid index                   cache, discarding index...",
+                        qPrintable(name()));
+            return;
+        }
+        pos = s.device()->pos();
     }
     setIndexFileIsOurs(true);
+    // Roughly one entry per 300 bytes of file: spares rehashing as it grows.
+    indexCollection.reserve(size_t(size / 300));
     int records = 0;
     bool damaged = false;
-    while (!s.atEnd()) {
-        auto entry = std::make_unique<IndexClass>(this, QString());
-        s >> *entry;
-        // A record that streams but cannot be an entry (no ID, negative
-        // offsets or lengths) is damage just like a short one.
-        const bool plausible = !entry->getID().isEmpty() && entry->getDescriptorOffset() >= 0
-            && entry->getDescriptorLength() >= 0 && entry->getUniblockOffset() >= 0
-            && entry->getUniblockLength() >= 0;
-        if (!Orvane::streamOk(s) || !plausible) {
-            // Keep what was read before the damage; the rest of the file
-            // cannot be trusted to be aligned on records.
+    while (pos < size) {
+        Orvane::RawRecord r;
+        // A record without an ID is not one any writer produces: it is
+        // damage like a short record. Keep what was read before it; the
+        // rest of the file cannot be trusted to be aligned on records.
+        if (!Orvane::scanRecord(d, size, pos, &r) || Orvane::rawStringEmpty(d, pos)) {
             orvaneDebug("Folder %s: index file damaged after %d records, the rest is ignored.",
                         qPrintable(name()), records);
             damaged = true;
             break;
         }
+        // A record whose framing is intact never hides the records after
+        // it: offsets or lengths outside the files only mean that this
+        // entry yields no data (every read is bounded by the files, and
+        // `check` reports them).
+        const qint64 at = pos;
+        pos = r.end;
         ++records;
-        const QString id = entry->getID();
-        if (IndexClass* held = indexCollection.find(id)) {
+        auto entry = std::make_unique<IndexClass>(this, image, at, r);
+        const bool isUnread = entry->getUnreadMark();
+        std::unique_ptr<IndexClass> held;
+        indexCollection.insert(std::move(entry), &held);
+        if (held) {
             incrementPruneIndexCount();
             if (held->getUnreadMark() && unread > 0)
                 decrementUnread();
         } else {
-            bool ok = false;
-            const unsigned long n = id.mid(3).toULong(&ok);
-            if (ok && lastIndexID < n)
-                lastIndexID = n + 1;
+            noteNumberedID(d, at, &lastIndexID);
         }
-        const bool isUnread = entry->getUnreadMark();
-        indexCollection.insert(std::move(entry));
         if (isUnread)
             incrementUnread();
     }
@@ -226,14 +310,86 @@ void LocalMailFolder::sync()
 bool LocalMailFolder::deleteMessage(IndexClass* entry)
 {
     sync();
-    if (!entry || entry->getParentFolder() != this || indexCollection.find(entry->getID()) != entry)
+    if (!entry || entry->getParentFolder() != this || indexCollection.find(*entry) != entry)
         return false;
-    removeEntry(entry);
-    // If the files cannot be compacted now, the index must still forget the
-    // message, or it would come back when the folder is next opened.
-    if (!compact(0))
-        saveIndex();
+    deleteEntries({entry});
     return true;
+}
+
+// Deletes entries without rewriting the messages and descriptor files:
+// the index file is rewritten once without them, then every byte of their
+// texts and descriptor records (the current ones and the older versions
+// the index log still names) is overwritten with zeros, so the message no
+// longer exists in the files. The space is reclaimed by expunge().
+void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
+{
+    std::vector<Range> texts, descs;
+    QSet<quint64> idHashes;
+    QSet<QString> ids;
+    auto note = [&](qint64 dOff, qint64 dLen, qint64 uOff, qint64 uLen) {
+        if (dLen > 0 && dOff >= 0)
+            descs.push_back({dOff, dLen});
+        if (uLen > 0 && uOff >= 0)
+            texts.push_back({uOff, uLen});
+    };
+    for (IndexClass* e : gone) {
+        if (ids.contains(e->getID()))
+            continue;
+        ids.insert(e->getID());
+        idHashes.insert(e->idHash());
+        note(e->getDescriptorOffset(), e->getDescriptorLength(), e->getUniblockOffset(),
+             e->getUniblockLength());
+    }
+    // The index log is written again without any record of these
+    // messages: the other records are copied as they are (older versions
+    // included, so that deleting those messages later can still find every
+    // byte of theirs). The records dropped name the older versions of these
+    // messages (descriptors saved again, texts composed again) to scrub.
+    bool rewritten = false;
+    const auto image = indexFileIsOurs() ? Orvane::IndexImage::open(indexFileName) : nullptr;
+    if (image && image->size() >= 4
+        && Orvane::rawStringSize(image->data(), 0) <= image->size()
+        && Orvane::rawStringEquals(image->data(), 0, QStringLiteral(ORVANE_MAIL_VERSION))) {
+        const uchar* d = image->data();
+        const qint64 size = image->size();
+        // The kept spans go straight from the mapped log to the new file.
+        QSaveFile out(indexFileName);
+        bool ok = out.open(QIODevice::WriteOnly);
+        auto put = [&](qint64 from, qint64 to) {
+            ok = ok && out.write(reinterpret_cast<const char*>(d + from), to - from) == to - from;
+        };
+        qint64 pos = Orvane::rawStringSize(d, 0), kept = 0;
+        Orvane::RawRecord r;
+        while (pos < size && Orvane::scanRecord(d, size, pos, &r)) {
+            if (idHashes.contains(Orvane::rawStringHash(d, pos)) && ids.contains(Orvane::rawString(d, pos))) {
+                note(r.fields[0], r.fields[1], r.fields[2], r.fields[3]);
+                put(kept, pos);
+                kept = r.end;
+            }
+            pos = r.end;
+        }
+        put(kept, pos);  // a damaged tail stays out
+        for (const QString& id : std::as_const(ids))
+            removeEntry(indexCollection.find(id));
+        rewritten = ok && out.commit();
+        if (!ok)
+            out.cancelWriting();
+    } else {
+        for (const QString& id : std::as_const(ids))
+            removeEntry(indexCollection.find(id));
+    }
+    if (!rewritten)
+        saveIndex();
+
+    // Never touch bytes that a remaining entry points to (a damaged or
+    // foreign log could name them).
+    std::vector<Range> liveTexts, liveDescs;
+    for (const IndexClass* e : indexCollection.entries()) {
+        liveDescs.push_back({e->getDescriptorOffset(), e->getDescriptorLength()});
+        liveTexts.push_back({e->getUniblockOffset(), e->getUniblockLength()});
+    }
+    scrubRanges(messagesFileName, std::move(texts), std::move(liveTexts));
+    scrubRanges(descriptorFileName, std::move(descs), std::move(liveDescs));
 }
 
 bool LocalMailFolder::resolve(const QStringList& ids, bool localOnly, std::vector<IndexClass*>* out)
@@ -256,20 +412,8 @@ bool LocalMailFolder::deleteMessage(const QStringList& ids)
     std::vector<IndexClass*> entries;
     if (!resolve(ids, true, &entries))
         return false;
-    if (entries.empty())
-        return true;
-    // The list may name a message twice: remove by ID, each once.
-    QSet<QString> seen;
-    QStringList unique;
-    for (IndexClass* e : entries)
-        if (!seen.contains(e->getID())) {
-            seen.insert(e->getID());
-            unique.append(e->getID());
-        }
-    for (const QString& id : std::as_const(unique))
-        removeEntry(indexCollection.find(id));
-    if (!compact(0))
-        saveIndex();
+    if (!entries.empty())
+        deleteEntries(entries);  // one index rewrite for the whole list
     return true;
 }
 

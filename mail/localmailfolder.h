@@ -2,6 +2,10 @@
 
 #include "mailfolder.h"
 
+namespace Orvane {
+class IndexImage;
+}
+
 /**
  * \brief A mail folder kept in local files.
  *
@@ -32,28 +36,38 @@ public:
                           const QString& account, const MessageClass* parsed, bool sync,
                           unsigned int flags) override;
     using MailFolder::createMessage;
+    /// Deletes a message: the index forgets it and its text and descriptor
+    /// records are overwritten with zeros in place, so they no longer exist
+    /// in the files; the space is reclaimed by expunge(). False for an
+    /// entry of another folder.
     bool deleteMessage(IndexClass* entry) override;
     QString copyMessage(IndexClass* entry) override;
     QString moveMessage(IndexClass* entry) override;
     bool expunge(bool force) override;
     /// Moves the listed messages (index IDs of entries of any open folder,
-    /// bare or as "folder/ID") into this folder, with one compaction per
+    /// bare or as "folder/ID") into this folder, with one index rewrite per
     /// source folder. False (moving nothing) if any ID is unknown.
     bool moveMessage(const QStringList& ids) override;
     /// Copies the listed messages into this folder. False (copying
     /// nothing) if any ID is unknown.
     bool copyMessage(const QStringList& ids) override;
-    /// Deletes every listed message with one compaction for the whole list.
-    /// False (deleting nothing) if any ID is unknown.
+    /// Deletes every listed message with one index rewrite for the whole
+    /// list (texts and descriptors are overwritten in place, see
+    /// deleteMessage(IndexClass*)). False (deleting nothing) if any ID is
+    /// unknown.
     bool deleteMessage(const QStringList& ids) override;
     void sync() override;
 
 protected:
     bool shouldExpunge() override;
     void loadIndex() override;
+    /// Loads the entries of an index file image (mapped, read, or held in
+    /// memory by a caller such as a fuzz target).
+    void loadIndex(const std::shared_ptr<const Orvane::IndexImage>& image);
 
 private:
     QString copyInto(IndexClass* entry, bool batch);
+    void deleteEntries(const std::vector<IndexClass*>& gone);
     bool resolve(const QStringList& ids, bool localOnly, std::vector<IndexClass*>* out);
     QString messagesFileName;
 };

@@ -23,7 +23,8 @@ class MessageDevice;
  *
  * Owns its entries, finds them in O(1) and iterates in order of first
  * insertion (so listings, index rewrites and compaction are deterministic
- * and keep arrival order). Replacing an entry keeps its place.
+ * and keep arrival order). Replacing an entry keeps its place. Lookups hash
+ * the IDs as they lie in the index file, so entries need not hold them.
  */
 class ORVANEMAIL_EXPORT IndexCollection
 {
@@ -35,17 +36,22 @@ public:
 
     /// The entry under \a id, or null.
     IndexClass* find(const QString& id) const;
+    /// The entry held under the ID of \a probe (which need not be held).
+    IndexClass* find(const IndexClass& probe) const;
     /// Inserts \a e under its ID, replacing (and deleting) an entry held
     /// under the same ID, which keeps its place. Returns the entry.
     IndexClass* insert(std::unique_ptr<IndexClass> e);
+    /// The same, handing a replaced entry to \a replaced instead of
+    /// deleting it (one lookup where a caller needs the old entry).
+    IndexClass* insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced);
     /// Removes and deletes the entry under \a id; false when there is none.
     bool remove(const QString& id);
     /// Removes the entry under \a id and hands it over; null when none.
     std::unique_ptr<IndexClass> take(const QString& id);
     /// Deletes every entry.
     void clear();
-    int count() const { return int(_index.size()); }
-    bool isEmpty() const { return _index.isEmpty(); }
+    int count() const { return int(_count); }
+    bool isEmpty() const { return _count == 0; }
     /// The entries in order (a snapshot: safe to change the collection
     /// while walking it).
     std::vector<IndexClass*> entries() const;
@@ -54,7 +60,8 @@ public:
     /// The first entry, in order, whose message ID is \a messageID; null
     /// when none. O(1) after the first call.
     IndexClass* firstWithMessageID(const QString& messageID);
-    /// True when some entry names \a id as its thread parent.
+    /// True when some entry names \a id as its thread parent (may answer
+    /// true for an ID no entry names; never false for one that is named).
     bool isParent(const QString& id);
     /// Tells the lookup tables that an entry changed its message ID or its
     /// parent ID behind the collection's back (they are rebuilt when next
@@ -63,19 +70,31 @@ public:
     /// Records that an entry of the collection now has \a parentID as its
     /// parent (keeps the tables valid without a rebuild).
     void noteParentLinked(const QString& parentID);
+    /// Makes room for \a n entries.
+    void reserve(size_t n);
 
 private:
+    static constexpr quint32 Empty = 0, Removed = 0xffffffffu;
+    struct Bucket {
+        quint32 slot1 = Empty;  // slot + 1, or Empty / Removed
+        quint32 hash = 0;       // low bits of the ID hash
+    };
+    template <typename Eq>
+    size_t probe(quint64 hash, Eq eq) const;  // bucket of a match, or npos
+    void placeAll();
     void compactSlots();
-    std::vector<std::unique_ptr<IndexClass>> _slots;  // null where removed
-    QHash<QString, size_t> _index;                     // ID -> slot
     void ensureTables();
-    size_t _holes = 0;
+    std::vector<std::unique_ptr<IndexClass>> _slots;  // null where removed
+    std::vector<Bucket> _table;                        // open addressing
+    size_t _count = 0;
+    size_t _used = 0;   // buckets not Empty
+    size_t _holes = 0;  // null slots
     // Lookup tables over the entries, valid while _tablesGeneration equals
     // _generation; adding an entry updates them, anything else rebuilds.
     quint64 _generation = 0;
     quint64 _tablesGeneration = ~quint64(0);
-    QHash<QString, IndexClass*> _byMessageID;
-    QSet<QString> _parents;
+    QHash<quint64, quint32> _byMessageID;  // message ID hash -> first slot
+    QSet<quint64> _parents;                // parent ID hashes
 };
 
 /**
@@ -169,6 +188,11 @@ public:
     /// ID is \a e's In-Reply-To. A link that would make a message its own
     /// ancestor is never made.
     void reparentIndex(IndexClass* e);
+    /// reparentIndex() for every entry of \a entries in order, with one
+    /// append to the descriptor file and one to the index file per few
+    /// thousand messages instead of several per message. Each descriptor
+    /// changed is written once per batch with all its changes.
+    void reparentIndex(const std::vector<IndexClass*>& entries);
     /// Links \a e to the first message of this folder named in its
     /// References; true when a parent was set.
     bool reparentByRelated(IndexClass* e);
@@ -199,9 +223,14 @@ protected:
     void removeEntry(IndexClass* entry);
     /// Called by loadIndex() with whether the file read has our header.
     void setIndexFileIsOurs(bool b);
+    /// True when the index file on disk holds our header and every record
+    /// of the folder's entries.
+    bool indexFileIsOurs() const { return _indexFileIsOurs; }
     /// Links child \a e to the entry \a parentID of this folder, unless
     /// that would close a cycle. True when linked.
     bool linkToParent(IndexClass* e, const QString& parentID);
+    /// True when \a parent is \a e or one of its descendants.
+    bool closesCycle(IndexClass* e, IndexClass* parent);
 
     IndexCollection indexCollection;
     unsigned int pruneIndexCount = 0;

@@ -2,6 +2,7 @@
 
 #include "ktconfig.h"
 #include "md5.h"
+#include "storeio_p.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -9,9 +10,6 @@
 
 #include <array>
 #include <cstring>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -69,18 +67,7 @@ constexpr Base64Decode B64Dec;
 // allocation. Only whole 2 MiB pages inside the buffer are advised.
 void adviseHugePages(char* p, qsizetype n)
 {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr quintptr huge = quintptr(2) << 20;
-    if (n < qsizetype(4 * huge))
-        return;
-    const quintptr a = (quintptr(p) + huge - 1) & ~(huge - 1);
-    const quintptr e = (quintptr(p) + quintptr(n)) & ~(huge - 1);
-    if (e > a)
-        madvise(reinterpret_cast<void*>(a), e - a, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(p);
-    Q_UNUSED(n);
-#endif
+    Orvane::StoreIO::adviseHugePages(p, n);
 }
 
 // Hex digit value for the quoted-printable decoder, -1 for a non-digit.

@@ -1,28 +1,22 @@
 #include "storefile_p.h"
 
+#include "storeio_p.h"
+
 #include <QSaveFile>
 
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace Orvane {
 
 bool syncFile(QFile& f)
 {
-    if (!f.flush())
-        return false;
-    return ::fsync(f.handle()) == 0;
+    return StoreIO::syncFile(f);
 }
 
 void syncDirectory(const QString& dir)
 {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    StoreIO::syncDirectory(dir);
 }
 
 bool writeFileAtomically(const QString& path, const QByteArray& data)

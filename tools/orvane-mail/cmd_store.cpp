@@ -3,12 +3,14 @@
 
 #include "command.h"
 
+#include <dateclass.h>
 #include <indexclass.h>
 #include <localmailfolder.h>
 #include <messagedevice.h>
 #include <mimecodec.h>
 #include <mimepart.h>
 #include <orvaneversion.h>
+#include <storeio_p.h>
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -22,7 +24,7 @@
 #include <QJsonObject>
 #include <QTextCodec>
 
-#include <unistd.h>
+#include <algorithm>
 
 namespace {
 
@@ -153,12 +155,27 @@ int runImport(QStringList args)
     auto folder = openFolder(folderPath);
     if (!folder)
         return tool::ExitFailure;
-    const bool progress = ::isatty(2);
+    const bool progress = Orvane::StoreIO::isTerminal(2);
     QElapsedTimer timer;
     timer.start();
     qint64 bytes = 0;
     int messages = 0, failed = 0;
+    int fileNo = 0;
+    qint64 shownAt = -1000;
+    // A progress line at most twice a second: files, messages, megabytes
+    // and the rate so far.
+    auto showProgress = [&](bool last) {
+        if (!progress || (!last && timer.elapsed() - shownAt < 500))
+            return;
+        shownAt = timer.elapsed();
+        const double secs = qMax(shownAt, qint64(1)) / 1000.0;
+        const QByteArray text = "\rfile " + QByteArray::number(fileNo) + "/" + QByteArray::number(files.size())
+            + ", " + QByteArray::number(messages) + " messages, " + QByteArray::number(bytes / 1e6, 'f', 1)
+            + " MB, " + QByteArray::number(messages / secs, 'f', 0) + " msgs/s   ";
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    };
     for (int i = 0; i < files.size(); ++i) {
+        fileNo = i + 1;
         QFile f(files[i]);
         if (!f.open(QIODevice::ReadOnly)) {
             tool::error(QStringLiteral("%1: cannot read").arg(files[i]));
@@ -179,45 +196,180 @@ int runImport(QStringList args)
             }
             ++messages;
             bytes += m.size();
+            if ((messages & 255) == 0)
+                showProgress(false);
         }
-        if (progress) {
-            const int width = 30;
-            const int done = int(qint64(i + 1) * width / files.size());
-            const QByteArray bar = "\r[" + QByteArray(done, '#') + QByteArray(width - done, ' ') + "] "
-                + QByteArray::number(i + 1) + "/" + QByteArray::number(files.size()) + " files";
-            std::fwrite(bar.constData(), 1, size_t(bar.size()), stderr);
-        }
+        showProgress(i + 1 == files.size());
     }
     folder->sync();
     if (progress)
         std::fputc('\n', stderr);
     const double secs = qMax(timer.elapsed(), qint64(1)) / 1000.0;
     const double mb = bytes / 1e6;
-    tool::writeLine(QStringLiteral("imported %1 messages, %2 MB in %3 s (%4 MB/s)%5")
+    tool::writeLine(QStringLiteral("imported %1 messages, %2 MB in %3 s (%4 MB/s, %6 messages/s)%5")
                         .arg(messages)
                         .arg(mb, 0, 'f', 2)
                         .arg(secs, 0, 'f', 2)
                         .arg(mb / secs, 0, 'f', 1)
-                        .arg(failed ? QStringLiteral(", %1 failed").arg(failed) : QString()));
+                        .arg(failed ? QStringLiteral(", %1 failed").arg(failed) : QString())
+                        .arg(messages / secs, 0, 'f', 0));
     return failed ? tool::ExitFailure : tool::ExitOk;
 }
 
 // ---------------------------------------------------------------- list / show
 
+// Reads single fields of descriptor records from the mapped descriptor
+// file, without decoding whole records: sorting a large folder needs one
+// field of every message, and a page needs whole descriptors of a few.
+class DescriptorPeek
+{
+public:
+    explicit DescriptorPeek(const QString& path) : _file(path)
+    {
+        if (_file.open(QIODevice::ReadOnly) && _file.size() > 0)
+            _map = _file.map(0, _file.size());
+        _size = _map ? _file.size() : 0;
+    }
+    ~DescriptorPeek()
+    {
+        if (_map)
+            _file.unmap(_map);
+    }
+    // Field \a k (1 from, 3 subject, 7 sent date) of the record at \a off,
+    // or a null string when the record does not hold it.
+    QString field(qint64 off, qint64 len, int k) const
+    {
+        if (!_map || off < 0 || len <= 0 || off + len > _size)
+            return QString();
+        const uchar* p = _map + off;
+        const uchar* end = p + len;
+        for (int i = 1; i <= k; ++i) {
+            if (i == 2 || i == 10) {  // string lists: to, flags
+                quint32 n = 0;
+                if (!word(p, end, &n))
+                    return QString();
+                for (quint32 j = 0; j < n; ++j)
+                    if (!skipString(p, end))
+                        return QString();
+                continue;
+            }
+            if (i == k)
+                return readString(p, end);
+            if (!skipString(p, end))
+                return QString();
+        }
+        return QString();
+    }
+
+private:
+    static bool word(const uchar*& p, const uchar* end, quint32* v)
+    {
+        if (end - p < 4)
+            return false;
+        *v = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        p += 4;
+        return true;
+    }
+    static bool skipString(const uchar*& p, const uchar* end)
+    {
+        quint32 n = 0;
+        if (!word(p, end, &n))
+            return false;
+        if (n == 0xffffffffu)
+            return true;
+        if (qint64(n) > end - p)
+            return false;
+        p += n;
+        return true;
+    }
+    static QString readString(const uchar*& p, const uchar* end)
+    {
+        quint32 n = 0;
+        if (!word(p, end, &n) || n == 0xffffffffu || qint64(n) > end - p)
+            return QString();
+        QString s(qsizetype(n / 2), Qt::Uninitialized);
+        for (quint32 i = 0; i < n / 2; ++i)
+            s[i] = QChar(char16_t(p[2 * i] << 8 | p[2 * i + 1]));
+        return s;
+    }
+    QFile _file;
+    uchar* _map = nullptr;
+    qint64 _size = 0;
+};
+
 int runList(QStringList args)
 {
     const bool json = tool::takeFlag(args, QStringLiteral("--json"));
-    if (tool::rejectUnknownOptions(args))
-        return tool::ExitUsage;
-    if (args.size() != 1) {
-        tool::error(QStringLiteral("usage: list FOLDER [--json]"));
+    bool missing = false;
+    const QString limitText = tool::takeOption(args, QStringLiteral("--limit"), &missing);
+    const QString offsetText = tool::takeOption(args, QStringLiteral("--offset"), &missing);
+    const QString sort = tool::takeOption(args, QStringLiteral("--sort"), &missing);
+    bool limitOk = true, offsetOk = true;
+    const qint64 limit = limitText.isEmpty() ? -1 : limitText.toLongLong(&limitOk);
+    const qint64 offset = offsetText.isEmpty() ? 0 : offsetText.toLongLong(&offsetOk);
+    const int sortField = sort.isEmpty() ? 0
+        : sort == QLatin1String("date")  ? 7
+        : sort == QLatin1String("subject") ? 3
+        : sort == QLatin1String("from")  ? 1
+                                         : -1;
+    if (missing || tool::rejectUnknownOptions(args) || args.size() != 1 || !limitOk || !offsetOk || limit < -1
+        || offset < 0 || sortField < 0) {
+        tool::error(QStringLiteral("usage: list FOLDER [--json] [--limit N] [--offset N] [--sort date|subject|from]"));
         return tool::ExitUsage;
     }
     auto folder = openFolder(args.first());
     if (!folder)
         return tool::ExitFailure;
+    std::vector<IndexClass*> all = folder->indexIDict()->entries();
+    const size_t from = size_t(qMin<qint64>(offset, qint64(all.size())));
+    const size_t to = limit < 0 ? all.size() : size_t(qMin<qint64>(qint64(from) + limit, qint64(all.size())));
+    std::vector<IndexClass*> page;
+    if (sortField == 0) {
+        page.assign(all.begin() + qsizetype(from), all.begin() + qsizetype(to));
+    } else {
+        // One field of every descriptor, read in place; only the first
+        // `to` keys in order are kept (a bounded heap), ties in arrival order.
+        const DescriptorPeek peek(folder->getDescriptorFileName());
+        struct Key {
+            qint64 date;
+            QString text;
+            size_t at;
+        };
+        auto less = [&](const Key& a, const Key& b) {
+            if (sortField == 7) {
+                if (a.date != b.date)
+                    return a.date < b.date;
+            } else if (const int c = a.text.compare(b.text, Qt::CaseInsensitive); c != 0) {
+                return c < 0;
+            } else if (const int exact = a.text.compare(b.text); exact != 0) {
+                return exact < 0;
+            }
+            return a.at < b.at;
+        };
+        std::vector<Key> heap;
+        for (size_t i = 0; i < all.size() && to > 0; ++i) {
+            const IndexClass* e = all[i];
+            Key k{0, QString(), i};
+            const QString v = peek.field(e->getDescriptorOffset(), e->getDescriptorLength(), sortField);
+            if (sortField == 7)
+                k.date = DateClass(QCString(v.toLatin1())).toQDateTime().toSecsSinceEpoch();
+            else
+                k.text = v;
+            if (heap.size() < to) {
+                heap.push_back(std::move(k));
+                std::push_heap(heap.begin(), heap.end(), less);
+            } else if (less(k, heap.front())) {
+                std::pop_heap(heap.begin(), heap.end(), less);
+                heap.back() = std::move(k);
+                std::push_heap(heap.begin(), heap.end(), less);
+            }
+        }
+        std::sort_heap(heap.begin(), heap.end(), less);
+        for (size_t i = from; i < heap.size(); ++i)
+            page.push_back(all[heap[i].at]);
+    }
     QJsonArray rows;
-    for (IndexClass* e : folder->indexIDict()->entries()) {
+    for (IndexClass* e : page) {
         MessageDevice dev(e);
         dev.loadDescriptor(false);
         const MessageDescriptor& d = dev.getDescriptor();
@@ -521,8 +673,12 @@ const Command::Registrar importCmd({QStringLiteral("import"), QStringLiteral("im
     QStringLiteral("Stores messages in FOLDER (created when missing): files of one message each, mbox\n"
                    "files (split at their \"From \" lines) or directories of such files. Prints a summary."),
     runImport});
-const Command::Registrar listCmd({QStringLiteral("list"), QStringLiteral("list FOLDER [--json]"),
-    QStringLiteral("Lists the messages of FOLDER: ID, date, sender, subject, read state, size."), runList});
+const Command::Registrar listCmd({QStringLiteral("list"),
+    QStringLiteral("list FOLDER [--json] [--limit N] [--offset N] [--sort date|subject|from]"),
+    QStringLiteral("Lists the messages of FOLDER: ID, date, sender, subject, read state, size. A page\n"
+                   "(--offset, --limit) of a large folder reads only its own descriptors; --sort\n"
+                   "orders by sent date, subject or sender, reading that one field of each message."),
+    runList});
 const Command::Registrar showCmd({QStringLiteral("show"), QStringLiteral("show FOLDER ID [--html]"),
     QStringLiteral("Shows a message's main headers and its text (with --html its HTML view)."), runShow});
 const Command::Registrar partsCmd({QStringLiteral("parts"), QStringLiteral("parts FOLDER ID"),
