@@ -1,6 +1,7 @@
 #include "localmailfolder.h"
 
 #include "dateclass.h"
+#include "foldernotifier.h"
 #include "indexclass.h"
 #include "messageclass.h"
 #include "messagedevice.h"
@@ -172,6 +173,7 @@ QString LocalMailFolder::createMessage(const QCString& text, const QCString& uid
     } else {
         dev->saveDescriptor();
     }
+    FolderNotifier::stored(this, id);
     return id;
 }
 

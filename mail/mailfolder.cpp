@@ -1,5 +1,6 @@
 #include "mailfolder.h"
 
+#include "foldernotifier.h"
 #include "indexclass.h"
 #include "messagedevice.h"
 #include "messagefactory.h"
@@ -311,6 +312,7 @@ MailFolder::MailFolder(const QString& storageDevice_) : storageDevice(storageDev
 
 MailFolder::~MailFolder()
 {
+    FolderNotifier::destroying(this);
     folderList.removeAll(this);
     syncMessages.clear();
     indexCollection.clear();
@@ -361,6 +363,7 @@ void MailFolder::syncIndexID(IndexClass* entry)
 
 void MailFolder::saveIndex(IndexClass* entry)
 {
+    FolderNotifier::changed(this, entry->getID());
     if (indexCollection.isEmpty()) {
         QFile::remove(indexFileName);
         return;
@@ -448,6 +451,7 @@ void MailFolder::removeEntry(IndexClass* entry)
 {
     if (entry->getUnreadMark() && unread > 0)
         --unread;
+    FolderNotifier::removed(this, entry->getID());
     indexCollection.remove(entry->getID());
 }
 
@@ -489,6 +493,7 @@ QString MailFolder::createMessage()
     entry->setUnreadMark(true);
     incrementUnread();
     dev.saveDescriptor();
+    FolderNotifier::stored(this, id);
     return id;
 }
 
