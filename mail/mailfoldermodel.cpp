@@ -13,6 +13,8 @@
 #include <QDataStream>
 #include <QFile>
 #include <QHash>
+#include <QScopedValueRollback>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -79,6 +81,11 @@ struct MailFolderModel::Private {
     int sortColumn = -1;
     Qt::SortOrder sortOrder = Qt::AscendingOrder;
     quint64 nextSeq = 0;
+    // While the model announces a change (reset, layout, rows), a view (or
+    // a tester) that asks for more rows is served from the event loop: rows
+    // inserted inside an announcement would break its contract.
+    bool announcing = false;
+    bool fetchQueued = false;
     Node root;
     QHash<QString, Node*> byId;
 
@@ -253,11 +260,12 @@ const Summary& MailFolderModel::Private::summary(Node* n) const
     if (!n->sum) {
         // Read the rows that follow along with this one: views ask row
         // after row.
-        std::vector<Node*> window;
-        const Node* p = n->parent;
-        const size_t end = std::min(p->children.size(), size_t(n->row) + 64);
-        for (size_t i = size_t(n->row); i < end; ++i)
-            window.push_back(p->children[i].get());
+        std::vector<Node*> window{n};
+        if (const Node* p = n->parent) {
+            const size_t end = std::min(p->children.size(), size_t(n->row) + 64);
+            for (size_t i = size_t(n->row) + 1; i < end; ++i)
+                window.push_back(p->children[i].get());
+        }
         load(window);
     }
     return *n->sum;
@@ -320,6 +328,7 @@ void MailFolderModel::Private::renumber(Node* parent, size_t from) const
 // it is shown.
 std::unique_ptr<Node> MailFolderModel::Private::detach(Node* n)
 {
+    const QScopedValueRollback<bool> guard(announcing, true);
     Node* p = n->parent;
     const int r = n->row;
     const bool visible = shown(n);
@@ -340,6 +349,7 @@ std::unique_ptr<Node> MailFolderModel::Private::detach(Node* n)
 // shown there.
 void MailFolderModel::Private::attach(std::unique_ptr<Node> n, Node* parent)
 {
+    const QScopedValueRollback<bool> guard(announcing, true);
     const int r = insertPosition(parent, n.get());
     bool visible;
     if (parent == &root)
@@ -389,6 +399,7 @@ MailFolderModel::~MailFolderModel() = default;
 
 void MailFolderModel::setFolder(MailFolder* folder)
 {
+    const QScopedValueRollback<bool> guard(d->announcing, true);
     beginResetModel();
     d->folder = folder;
     d->build();
@@ -404,6 +415,7 @@ void MailFolderModel::setThreaded(bool threaded)
 {
     if (threaded == d->threaded)
         return;
+    const QScopedValueRollback<bool> guard(d->announcing, true);
     beginResetModel();
     d->threaded = threaded;
     d->build();
@@ -591,6 +603,7 @@ void MailFolderModel::sort(int column, Qt::SortOrder order)
 {
     if (column >= ColumnCount)
         return;
+    const QScopedValueRollback<bool> guard(d->announcing, true);
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     std::vector<Node*> nodes;
@@ -625,6 +638,17 @@ void MailFolderModel::fetchMore(const QModelIndex& parent)
 {
     if (!canFetchMore(parent))
         return;
+    if (d->announcing) {
+        if (!d->fetchQueued) {
+            d->fetchQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                d->fetchQueued = false;
+                fetchMore(QModelIndex());
+            });
+        }
+        return;
+    }
+    const QScopedValueRollback<bool> guard(d->announcing, true);
     const int first = d->fetched;
     const int last = std::min(int(d->root.children.size()), first + d->batch) - 1;
     std::vector<Node*> rows;
