@@ -5,6 +5,7 @@
 #include "foldernotifier.h"
 #include "indexclass.h"
 #include "mailfolder.h"
+#include "messageclass.h"
 #include "messagedescriptor.h"
 #include "messagedevice.h"
 #include "mimepart.h"
@@ -249,7 +250,11 @@ void MailFolderModel::Private::load(std::vector<Node*> nodes) const
         sum.subject = md.subject;
         sum.from = md.from;
         sum.sender = senderName(md.from);
-        sum.date = DateClass(QCString(md.sentDate.toLatin1())).toQDateTime();
+        // A message without a readable Date line carries the parser's
+        // fixed default: its date is the one it was received at.
+        static const QString unknownDate = QString::fromLatin1(QCString(MessageClass(QCString("\r\n")).Date));
+        if (!md.sentDate.isEmpty() && md.sentDate != unknownDate)
+            sum.date = DateClass(QCString(md.sentDate.toLatin1())).toQDateTime();
         if (!sum.date.isValid())
             sum.date = DateClass(QCString(md.receivedDate.toLatin1())).toQDateTime();
     }
