@@ -1,6 +1,7 @@
 #include "localmailfolder.h"
 
 #include "dateclass.h"
+#include "foldernotifier.h"
 #include "indexclass.h"
 #include "indexrecord_p.h"
 #include "messageclass.h"
@@ -256,6 +257,7 @@ QString LocalMailFolder::createMessage(const QCString& text, const QCString& uid
     } else {
         dev->saveDescriptor();
     }
+    FolderNotifier::stored(this, id);
     return id;
 }
 

@@ -5,6 +5,7 @@
 // foldercompaction.cpp, folderthreading.cpp).
 #include "mailfolder.h"
 
+#include "foldernotifier.h"
 #include "indexclass.h"
 #include "indexrecord_p.h"
 #include "messagedevice.h"
@@ -35,6 +36,7 @@ MailFolder::MailFolder(const QString& storageDevice_) : storageDevice(storageDev
 
 MailFolder::~MailFolder()
 {
+    FolderNotifier::destroying(this);
     folderList.removeAll(this);
     syncMessages.clear();
     indexCollection.clear();
@@ -85,6 +87,7 @@ void MailFolder::syncIndexID(IndexClass* entry)
 
 void MailFolder::saveIndex(IndexClass* entry)
 {
+    FolderNotifier::changed(this, entry->getID());
     if (indexCollection.isEmpty()) {
         QFile::remove(indexFileName);
         return;
@@ -172,6 +175,7 @@ void MailFolder::removeEntry(IndexClass* entry)
 {
     if (entry->getUnreadMark() && unread > 0)
         --unread;
+    FolderNotifier::removed(this, entry->getID());
     indexCollection.remove(entry->getID());
 }
 
@@ -213,5 +217,6 @@ QString MailFolder::createMessage()
     entry->setUnreadMark(true);
     incrementUnread();
     dev.saveDescriptor();
+    FolderNotifier::stored(this, id);
     return id;
 }
