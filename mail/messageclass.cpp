@@ -173,9 +173,19 @@ void collectFields(const QCString& header, RawFields& out)
         }
         for (const Entry& entry : table) {
             if (nameIs(name, len, entry.name)) {
+                // A message has one author: a second From line (as some
+                // programs append to a finished header) does not replace it.
+                if (entry.field == &RawFields::from && !out.from.isNull())
+                    return;
                 // The subject is free text: parentheses in it are the
-                // writer's own words, not comments.
-                out.*entry.field = fieldValue(v, e, entry.field != &RawFields::subject);
+                // writer's own words, not comments. Address fields keep
+                // theirs for the address parser, which knows quoted
+                // strings and escaped parentheses.
+                const auto f = entry.field;
+                const bool keep = f == &RawFields::subject || f == &RawFields::from || f == &RawFields::to
+                    || f == &RawFields::cc || f == &RawFields::bcc || f == &RawFields::replyTo
+                    || f == &RawFields::sender || f == &RawFields::resentFrom;
+                out.*f = fieldValue(v, e, !keep);
                 return;
             }
         }
@@ -304,9 +314,9 @@ void MessageClass::parseHeader(const QCString& header)
     digest = lowerAscii(Content_Type.constData(), Content_Type.size()).contains("multipart/digest");
     applyFallbacks(*this, f);
     if (From.getOriginalAddress().isEmpty())
-        From = AddressClass(QCString("unknown"));
+        From = unknownAddress();
     if (To.toQCString().isEmpty())
-        To = AddressListClass(QCString("unknown"));
+        To = unknownList();
     if (Subject.isEmpty())
         Subject = "(no subject)";
     if (Date.day_of_week.isNull())
