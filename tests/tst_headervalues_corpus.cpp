@@ -9,43 +9,14 @@
 #include <messageclass.h>
 #include <mimecodec.h>
 
-#include <QDirIterator>
+#include "pythonreads.h"
+
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QProcess>
 #include <QTest>
 
 namespace {
-
-const QString Corpus = QStringLiteral(ORVANE_CORPUS_DIR);
-
-QStringList corpusFiles()
-{
-    QStringList files;
-    QDirIterator it(Corpus, {QStringLiteral("*.eml")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    return files;
-}
-
-// Runs tests/interop/readmail_check.py over the files: one JSON array per
-// file, [file, subject, from name, from address, leaf types].
-QList<QJsonArray> pythonReads(const QStringList& files)
-{
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"),
-            QStringList{QStringLiteral(ORVANE_TEST_DATA "/../interop/readmail_check.py")} + files);
-    if (!p.waitForFinished(300000) || p.exitCode() != 0)
-        return {};
-    QList<QJsonArray> out;
-    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty())
-            out << QJsonDocument::fromJson(line).array();
-    return out;
-}
 
 // Runs of white space count as one blank, and ends are trimmed: the header
 // parser simplifies white space by design.
@@ -76,7 +47,7 @@ private slots:
 
 void tst_HeaderValuesCorpus::initTestCase()
 {
-    if (!QFileInfo::exists(Corpus))
+    if (!QFileInfo::exists(CorpusDir))
         QSKIP("sample corpus not present");
     // Unknown charsets write one diagnostic per run of words.
     QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
@@ -104,7 +75,7 @@ void tst_HeaderValuesCorpus::agreement()
             if (theirs.isEmpty() || theirs == QLatin1String("<>"))
                 continue;
             ++compared[k];
-            const QString key = path.mid(Corpus.size() + 1) + QLatin1Char(' ') + QLatin1String(fields[k]);
+            const QString key = corpusName(path) + QLatin1Char(' ') + QLatin1String(fields[k]);
             if (simplified(ours[k]) == theirs) {
                 ++agreed[k];
                 QVERIFY2(!Allowed.contains(key), qPrintable(key + QLatin1String(" agrees now")));
@@ -114,7 +85,9 @@ void tst_HeaderValuesCorpus::agreement()
             }
         }
     }
-    QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QLatin1Char('\n'))));
+    for (const QString& u : std::as_const(unexpected))
+        qWarning("not allowed: %s", qPrintable(u));
+    QVERIFY(unexpected.isEmpty());
     for (int k = 0; k < 3; ++k) {
         qDebug("%s: %d of %d agree (%.1f%%)", fields[k], agreed[k], compared[k], 100.0 * agreed[k] / compared[k]);
         QVERIFY(compared[k] >= 150);

@@ -230,6 +230,15 @@ int tool::extractFromFile(QStringList args)
     }
     if (out.isNull() || out == QLatin1String("-"))
         return tool::writeOut(data) ? tool::ExitOk : tool::ExitFailure;
+    // Into a directory: under the part's decoded name, path separators
+    // made harmless.
+    if (QFileInfo(out).isDir()) {
+        QString name = MIMECodec::translate(p.name);
+        name.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+            name = QStringLiteral("attachment.dat");
+        out = QDir(out).filePath(name);
+    }
     QFile f(out);
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size()) {
         tool::error(QStringLiteral("cannot write %1").arg(out));

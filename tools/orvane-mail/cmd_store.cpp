@@ -278,7 +278,7 @@ int runShow(QStringList args)
         if (dev[i]->type == "attachment")
             tool::writeLine(QStringLiteral("[attachment %1: %2, %3]")
                                 .arg(i)
-                                .arg(QString::fromLatin1(dev[i]->name), QString::fromLatin1(dev[i]->mimetype)));
+                                .arg(MIMECodec::translate(dev[i]->name), QString::fromLatin1(dev[i]->mimetype)));
     return tool::ExitOk;
 }
 
@@ -300,7 +300,7 @@ int runParts(QStringList args)
                             .arg(i)
                             .arg(QString::fromLatin1(p->type), QString::fromLatin1(p->mimetype),
                                  QString::fromLatin1(p->encoding), QString::fromLatin1(p->charset),
-                                 QString::fromLatin1(p->name))
+                                 MIMECodec::translate(p->name))
                             .arg(p->offset)
                             .arg(p->length));
     }
