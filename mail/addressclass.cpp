@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <cstring>
 #include <QTextCodec>
 #include <QTextStream>
 
@@ -13,9 +14,22 @@ namespace {
 inline char16_t code(char c) { return static_cast<unsigned char>(c); }
 inline char16_t code(QChar c) { return c.unicode(); }
 
-inline bool isBlank(char16_t c)
+// White space: ASCII white space in raw bytes (a byte from 0x80 up may be
+// part of a UTF-8 sequence), any Unicode white space in typed text.
+inline bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool isBlank(QChar c) { return c.isSpace(); }
+
+// Whether s is a dot-atom of ASCII atext (RFC 5322 3.2.3), '?' left out so
+// that an encoded word is never taken for one.
+template<typename Str>
+bool isDotAtom(const Str& s)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r') || (c > 0x7F && QChar(c).isSpace() && c != 0xA0);
+    for (auto ch : s) {
+        const char16_t c = code(ch);
+        if (c >= 0x7F || c <= ' ' || (std::strchr("()<>[]:;@\\,\"?", int(c)) && c != 0))
+            return false;
+    }
+    return !s.isEmpty();
 }
 
 // Index just past the comment that starts at s[i] == '(' (nested comments
@@ -110,7 +124,7 @@ void parseMailbox(const Char* s, qsizetype n, Str& name, Str& email)
                     addr.append(s + q, j - q);
                     continue;
                 }
-                if (!isBlank(d))
+                if (!isBlank(s[j]))
                     addr.append(s[j]);
                 ++j;
             }
@@ -124,7 +138,7 @@ void parseMailbox(const Char* s, qsizetype n, Str& name, Str& email)
                 angle = addr;
             }
             i = j + 1;
-        } else if (isBlank(c) || c == '>' || c == ',' || c == ';') {
+        } else if (isBlank(s[i]) || c == '>' || c == ',' || c == ';') {
             endWord();
             ++i;
         } else {
@@ -144,7 +158,7 @@ void parseMailbox(const Char* s, qsizetype n, Str& name, Str& email)
         email = phrase.mid(atBegin, atEnd - atBegin);
         if (nameLen > 0)
             name = phrase.left(nameLen);
-    } else if (words == 1 && !quoted) {
+    } else if (words == 1 && !quoted && isDotAtom(phrase)) {
         email = phrase;  // a bare local name (RFC 822 local delivery)
     } else if (!phrase.isEmpty()) {
         name = phrase;
