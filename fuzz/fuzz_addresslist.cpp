@@ -2,7 +2,9 @@
 //
 // Invariants checked: no crash or sanitizer report; no header form holds a
 // CR or LF byte, whether parsed from raw bytes or from the display forms
-// read back as Unicode (as message composition does).
+// read back as Unicode (as message composition does); an address read back
+// from its own header form is the same address; no list entry comes from
+// group punctuation or comments alone.
 
 #include <addressclass.h>
 #include <addresslistclass.h>
@@ -38,6 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkHeaderForm(b.getOriginalAddress());
     if (!(AddressClass(a) == a))
         std::abort();
+    // Quotes and escapes inside the address itself are left aside.
+    const QCString h = a.getOriginalAddress();
+    if (!a.email.isEmpty() && !a.email.contains('"') && !a.email.contains('\\')
+        && AddressClass(h).email != a.email)
+        std::abort();
 
     const AddressListClass l(raw);
     checkHeaderForm(l.toQCString());
@@ -45,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkHeaderForm(s.toLatin1());
     if (l.toQStringList().size() > l.count() || l.returnNameStringList().size() > l.count())
         std::abort();
+    for (const AddressClass& e : l.getAddrList())
+        if (e.name.isNull() && e.email.isNull() && !e.getTranslated_name().isNull())
+            std::abort();
 
     const AddressListClass u(l.returnString(), true);
     checkHeaderForm(u.toQCString());
