@@ -124,16 +124,20 @@ void parseMailbox(const Char* s, qsizetype n, Str& name, Str& email)
                     addr.append(s + q, j - q);
                     continue;
                 }
-                if (!isBlank(s[j]))
-                    addr.append(s[j]);
-                ++j;
+                qsizetype k = j;
+                while (k < n && !isBlank(s[k]) && code(s[k]) != '>' && code(s[k]) != '(' && code(s[k]) != '"')
+                    ++k;
+                addr.append(s + j, k - j);
+                j = k == j ? j + 1 : k;
             }
             if (!haveAngle) {
                 haveAngle = true;
                 // An obsolete source route ("@a,@b:") before the address.
+                // Only where an address holding '@' follows the colon.
                 if (!addr.isEmpty() && code(addr.at(0)) == '@') {
                     const qsizetype colon = addr.indexOf(static_cast<Char>(u':'));
-                    addr = colon >= 0 ? addr.mid(colon + 1) : Str(s, 0);
+                    if (colon >= 0 && addr.indexOf(static_cast<Char>(u'@'), colon) >= 0)
+                        addr = addr.mid(colon + 1);
                 }
                 angle = addr;
             }
@@ -142,10 +146,17 @@ void parseMailbox(const Char* s, qsizetype n, Str& name, Str& email)
             endWord();
             ++i;
         } else {
+            // A run of ordinary characters at once.
             startWord();
-            wordAt = wordAt || c == '@';
-            phrase.append(s[i]);
-            ++i;
+            qsizetype j = i;
+            for (; j < n; ++j) {
+                const char16_t d = code(s[j]);
+                if (d == '(' || d == '"' || d == '<' || d == '>' || d == ',' || d == ';' || isBlank(s[j]))
+                    break;
+                wordAt = wordAt || d == '@';
+            }
+            phrase.append(s + i, j - i);
+            i = j;
         }
     }
     endWord();
