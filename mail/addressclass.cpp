@@ -301,7 +301,12 @@ QCString AddressClass::getOriginalAddress() const
     const QCString e = headerSafe(email);
     QCString out;
     if (!n.isEmpty()) {
-        if (n.contains("=?") && n.lastIndexOf("?=") >= 0) {
+        // A name holding encoded words goes unquoted, unless it also holds
+        // characters that only quotes keep out of the address syntax.
+        bool special = false;
+        for (char c : n)
+            special = special || (c && std::strchr("\"(),:;<>@[\\]", c));
+        if (!special && n.contains("=?") && n.lastIndexOf("?=") >= 0) {
             out.append(n);
             if (!e.isEmpty())
                 out.append(' ');
