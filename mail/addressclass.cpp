@@ -4,61 +4,175 @@
 #include "mimecodec.h"
 
 #include <QStringDecoder>
+#include <algorithm>
+#include <cstring>
 #include <QTextCodec>
 #include <QTextStream>
 
 namespace {
 
-// The characters "<>,; count as white space when an address is split.
-inline bool isByteSeparator(unsigned char c)
+inline char16_t code(char c) { return static_cast<unsigned char>(c); }
+inline char16_t code(QChar c) { return c.unicode(); }
+
+// White space: ASCII white space in raw bytes (a byte from 0x80 up may be
+// part of a UTF-8 sequence), any Unicode white space in typed text.
+inline bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool isBlank(QChar c) { return c.isSpace(); }
+
+// Whether s is a dot-atom of ASCII atext (RFC 5322 3.2.3), '?' left out so
+// that an encoded word is never taken for one.
+template<typename Str>
+bool isDotAtom(const Str& s)
 {
-    switch (c) {
-    case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
-    case '"': case '<': case '>': case ',': case ';':
-        return true;
-    default:
-        return false;
+    for (auto ch : s) {
+        const char16_t c = code(ch);
+        if (c >= 0x7F || c <= ' ' || (std::strchr("()<>[]:;@\\,\"?", int(c)) && c != 0))
+            return false;
     }
+    return !s.isEmpty();
 }
 
-inline bool isCharSeparator(QChar c)
+// Index just past the comment that starts at s[i] == '(' (nested comments
+// and backslash escapes included), or n when it is not closed.
+template<typename Char>
+qsizetype skipComment(const Char* s, qsizetype i, qsizetype n)
 {
-    switch (c.unicode()) {
-    case '"': case '<': case '>': case ',': case ';':
-        return true;
-    default:
-        return c.isSpace();
+    int depth = 0;
+    for (; i < n; ++i) {
+        const char16_t c = code(s[i]);
+        if (c == '\\')
+            ++i;
+        else if (c == '(')
+            ++depth;
+        else if (c == ')' && --depth == 0)
+            return i + 1;
     }
+    return n;
 }
 
-// Splits [s, s + n) into words; the words before the first one holding '@'
-// are joined with single spaces into name, that word is the address. Fields
-// the text does not fill stay null. One pass, linear in n.
-template<typename Char, typename IsSep, typename Str>
-void tokenise(const Char* s, qsizetype n, IsSep isSep, Char at, Str& name, Str& email)
+// Parses one mailbox of [s, s + n) (RFC 5322, read loosely):
+//  - comments are dropped wherever they stand, and never split a word;
+//  - quoted strings lose their quotes and backslash escapes;
+//  - the first address in angle brackets is the address, and all words
+//    outside it form the display name;
+//  - without angle brackets, the first word holding '@' outside quotes is
+//    the address, the words before it the display name, and what follows
+//    it is ignored;
+//  - a single bare word without '@' is a local address;
+//  - the characters > , ; outside quotes count as white space.
+// Words of the display name are joined by single spaces. Fields the text
+// does not fill stay null. One pass, linear in n.
+template<typename Char, typename Str>
+void parseMailbox(const Char* s, qsizetype n, Str& name, Str& email)
 {
+    Str phrase;
+    Str angle;
+    bool haveAngle = false;
+    bool inWord = false, wordAt = false, haveAt = false, quoted = false;
+    int words = 0;
+    qsizetype wordBegin = 0, atBegin = 0, atEnd = 0, nameLen = 0;
+    auto endWord = [&] {
+        if (inWord && wordAt && !haveAt) {
+            haveAt = true;
+            atBegin = wordBegin;
+            atEnd = phrase.size();
+            nameLen = wordBegin > 0 ? wordBegin - 1 : 0;
+        }
+        inWord = wordAt = false;
+    };
+    auto startWord = [&] {
+        if (inWord)
+            return;
+        if (!phrase.isEmpty())
+            phrase.append(static_cast<Char>(u' '));
+        else if (phrase.isNull())
+            phrase = Str(s, 0);
+        wordBegin = phrase.size();
+        inWord = true;
+        ++words;
+    };
     qsizetype i = 0;
     while (i < n) {
-        while (i < n && isSep(s[i]))
+        const char16_t c = code(s[i]);
+        if (c == '(') {
+            i = skipComment(s, i, n);
+        } else if (c == '"') {
+            startWord();
+            quoted = true;
+            for (++i; i < n && code(s[i]) != '"'; ++i) {
+                if (code(s[i]) == '\\' && i + 1 < n)
+                    ++i;
+                phrase.append(s[i]);
+            }
             ++i;
-        if (i >= n)
-            break;
-        const qsizetype begin = i;
-        bool hasAt = false;
-        while (i < n && !isSep(s[i])) {
-            hasAt = hasAt || s[i] == at;
+        } else if (c == '<') {
+            endWord();
+            qsizetype j = i + 1;
+            Str addr(s, 0);
+            while (j < n && code(s[j]) != '>') {
+                const char16_t d = code(s[j]);
+                if (d == '(') {
+                    j = skipComment(s, j, n);
+                    continue;
+                }
+                if (d == '"') {  // a quoted local part keeps its quotes
+                    const qsizetype q = j;
+                    for (++j; j < n && code(s[j]) != '"'; ++j)
+                        if (code(s[j]) == '\\' && j + 1 < n)
+                            ++j;
+                    j = std::min(j + 1, n);
+                    addr.append(s + q, j - q);
+                    continue;
+                }
+                qsizetype k = j;
+                while (k < n && !isBlank(s[k]) && code(s[k]) != '>' && code(s[k]) != '(' && code(s[k]) != '"')
+                    ++k;
+                addr.append(s + j, k - j);
+                j = k == j ? j + 1 : k;
+            }
+            if (!haveAngle) {
+                haveAngle = true;
+                // An obsolete source route ("@a,@b:") before the address.
+                // Only where an address holding '@' follows the colon.
+                if (!addr.isEmpty() && code(addr.at(0)) == '@') {
+                    const qsizetype colon = addr.indexOf(static_cast<Char>(u':'));
+                    if (colon >= 0 && addr.indexOf(static_cast<Char>(u'@'), colon) >= 0)
+                        addr = addr.mid(colon + 1);
+                }
+                angle = addr;
+            }
+            i = j + 1;
+        } else if (isBlank(s[i]) || c == '>' || c == ',' || c == ';') {
+            endWord();
             ++i;
-        }
-        if (hasAt) {
-            email = Str(s + begin, i - begin);
-            return;
-        }
-        if (name.isNull()) {
-            name = Str(s + begin, i - begin);
         } else {
-            name.append(static_cast<Char>(u' '));
-            name.append(s + begin, i - begin);
+            // A run of ordinary characters at once.
+            startWord();
+            qsizetype j = i;
+            for (; j < n; ++j) {
+                const char16_t d = code(s[j]);
+                if (d == '(' || d == '"' || d == '<' || d == '>' || d == ',' || d == ';' || isBlank(s[j]))
+                    break;
+                wordAt = wordAt || d == '@';
+            }
+            phrase.append(s + i, j - i);
+            i = j;
         }
+    }
+    endWord();
+    if (haveAngle) {
+        if (!angle.isEmpty())
+            email = angle;
+        if (!phrase.isEmpty())
+            name = phrase;
+    } else if (haveAt) {
+        email = phrase.mid(atBegin, atEnd - atBegin);
+        if (nameLen > 0)
+            name = phrase.left(nameLen);
+    } else if (words == 1 && !quoted && isDotAtom(phrase)) {
+        email = phrase;  // a bare local name (RFC 822 local delivery)
+    } else if (!phrase.isEmpty()) {
+        name = phrase;
     }
 }
 
@@ -97,8 +211,7 @@ AddressClass& AddressClass::operator=(const AddressClass& other) = default;
 
 AddressClass::AddressClass(const QCString& str)
 {
-    tokenise(str.constData(), str.cLength(),
-             [](char c) { return isByteSeparator(static_cast<unsigned char>(c)); }, '@', name, email);
+    parseMailbox(str.constData(), str.cLength(), name, email);
     translateName();
 }
 
@@ -107,7 +220,7 @@ AddressClass::AddressClass(const char* str) : AddressClass(QCString(str)) {}
 AddressClass::AddressClass(const QString& str)
 {
     QString mail;
-    tokenise(str.constData(), str.size(), isCharSeparator, QChar(u'@'), translated_name, mail);
+    parseMailbox(str.constData(), str.size(), translated_name, mail);
     if (!mail.isNull())
         email = QCString(mail.toUtf8());
     if (translated_name.isEmpty())
@@ -188,12 +301,24 @@ QCString AddressClass::getOriginalAddress() const
     const QCString e = headerSafe(email);
     QCString out;
     if (!n.isEmpty()) {
-        if (n.contains("=?") && n.lastIndexOf("?=") >= 0) {
+        // A name holding encoded words goes unquoted, unless it also holds
+        // characters that only quotes keep out of the address syntax.
+        bool special = false;
+        for (char c : n)
+            special = special || (c && std::strchr("\"(),:;<>@[\\]", c));
+        if (!special && n.contains("=?") && n.lastIndexOf("?=") >= 0) {
             out.append(n);
             if (!e.isEmpty())
                 out.append(' ');
         } else {
-            out.append('"').append(n).append("\" ");
+            // Quotes and backslashes inside the name are escaped.
+            out.append('"');
+            for (char c : n) {
+                if (c == '"' || c == '\\')
+                    out.append('\\');
+                out.append(c);
+            }
+            out.append("\" ");
             if (!e.isEmpty())
                 out.append(' ');
         }

@@ -14,10 +14,13 @@ class QTextStream;
  * words) or from Unicode text typed by a user; printed for display
  * (fullAddress()) or for a message header (getOriginalAddress()).
  *
- * Parsing is loose and total: the characters "<>,; are read as spaces, the
- * text is split on white space, the words before the first word holding '@'
- * form the display name (joined by single spaces), that word is the address,
- * and whatever follows it is ignored.
+ * Parsing follows RFC 5322, read loosely and totally: comments are dropped
+ * wherever they stand, quoted strings lose their quotes and escapes, the
+ * first address in angle brackets is the address whatever the display name
+ * holds, and without angle brackets the first word holding '@' is the
+ * address (the words before it form the display name, what follows is
+ * ignored); a single bare ASCII word is a local address. Raw 8-bit text is
+ * UTF-8 when well-formed (RFC 6532), else Latin-1.
  *
  * A field that the text does not fill stays null (not just empty): a text
  * without '@' leaves \c email null, a text with nothing before the address
@@ -55,8 +58,9 @@ public:
     /// Display form: the address alone when there is no translated name,
     /// "\"Name\"" when there is no address, else "\"Name\" <address>".
     QString fullAddress() const;
-    /// Header form: a name holding an encoded word unquoted and one space, a
-    /// plain name quoted and two spaces (one when there is no address), then
+    /// Header form: a name holding an encoded word (and nothing that needs
+    /// quoting) unquoted and one space, any other name quoted (with '"' and
+    /// '\\' escaped) and two spaces (one when there is no address), then
     /// "<address>". An all-empty address gives a null string. Never holds a
     /// CR or LF byte: should a caller put one into \c name or \c email, it is
     /// written as a space.

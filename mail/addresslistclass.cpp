@@ -4,24 +4,72 @@
 
 namespace {
 
-// Calls piece(begin, length) for every non-empty piece of [s, s + n) between
-// the commas that lie outside double quotes.
+inline char16_t code(char c) { return static_cast<unsigned char>(c); }
+inline char16_t code(QChar c) { return c.unicode(); }
+
+// Calls piece(begin, length) for every non-empty piece of [s, s + n)
+// between the commas that lie outside double quotes, angle brackets and
+// comments. Group syntax (RFC 5322): a colon outside them, in a piece that
+// holds no '@' yet, ends the group's name, which is dropped; a semicolon
+// ends the group and its last member.
 template<typename Char, typename Piece>
 void split(const Char* s, qsizetype n, Piece piece)
 {
-    bool quoted = false;
+    bool quoted = false, angle = false, at = false;
+    int depth = 0;
     qsizetype begin = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        if (s[i] == static_cast<Char>(u'"')) {
-            quoted = !quoted;
-        } else if (s[i] == static_cast<Char>(u',') && !quoted) {
+        const char16_t c = code(s[i]);
+        if (quoted || depth > 0) {
+            if (c == '\\')
+                ++i;
+            else if (quoted && c == '"')
+                quoted = false;
+            else if (depth > 0 && c == '(')
+                ++depth;
+            else if (depth > 0 && c == ')')
+                --depth;
+            continue;
+        }
+        switch (c) {
+        case '"': quoted = true; break;
+        case '(': depth = 1; break;
+        case '<': angle = true; break;
+        case '>': angle = false; break;
+        case '@': at = true; break;
+        case ':':
+            if (!angle && !at)
+                begin = i + 1;
+            break;
+        case ',': case ';':
+            if (angle)
+                break;
             if (i > begin)
                 piece(begin, i - begin);
             begin = i + 1;
+            at = false;
+            break;
+        default: break;
         }
     }
     if (n > begin)
         piece(begin, n - begin);
+}
+
+template<typename Char>
+bool allBlank(const Char* s, qsizetype n)
+{
+    for (qsizetype i = 0; i < n; ++i)
+        if (!(code(s[i]) == ' ' || (code(s[i]) >= '\t' && code(s[i]) <= '\r')))
+            return false;
+    return true;
+}
+
+// A piece that is all white space gives an empty entry; one that is only
+// comments and group punctuation gives none.
+bool bogus(const AddressClass& a, bool blank)
+{
+    return !blank && a.name.isNull() && a.email.isNull();
 }
 
 } // namespace
@@ -35,7 +83,9 @@ AddressListClass::AddressListClass(const QCString& str)
 {
     const char* s = str.constData();
     split(s, str.cLength(), [&](qsizetype b, qsizetype len) {
-        addrList.append(AddressClass(QCString(s + b, len)));
+        AddressClass a(QCString(s + b, len));
+        if (!bogus(a, allBlank(s + b, len)))
+            addrList.append(std::move(a));
     });
 }
 
@@ -45,10 +95,10 @@ AddressListClass::AddressListClass(const QString& t, bool unicode)
 {
     const QChar* s = t.constData();
     split(s, t.size(), [&](qsizetype b, qsizetype len) {
-        if (unicode)
-            addrList.append(AddressClass(QString(s + b, len)));
-        else
-            addrList.append(AddressClass(QCString(QString(s + b, len).toUtf8())));
+        AddressClass a = unicode ? AddressClass(QString(s + b, len))
+                                 : AddressClass(QCString(QString(s + b, len).toUtf8()));
+        if (!bogus(a, allBlank(s + b, len)))
+            addrList.append(std::move(a));
     });
 }
 

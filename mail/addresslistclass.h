@@ -14,11 +14,12 @@ class QTextStream;
  * \brief The value of an address-list header (To, Cc, Bcc).
  *
  * An ordered list of AddressClass, duplicates allowed. The parsing
- * constructors split the text at the commas that lie outside double quotes
- * (angle brackets and parentheses do not protect a comma), drop empty pieces
- * and parse each remaining piece as one address; a piece of white space only
- * gives an all-empty entry, which stays in the list but is skipped by the
- * joined forms.
+ * constructors split the text at the commas that lie outside double quotes,
+ * angle brackets and comments, drop empty pieces and parse each remaining
+ * piece as one address. Groups (RFC 5322 "name: a, b;") give their members
+ * only. A piece of white space only gives an all-empty entry, which stays in
+ * the list but is skipped by the joined forms; a piece of comments only
+ * gives none.
  */
 class ORVANEMAIL_EXPORT AddressListClass
 {

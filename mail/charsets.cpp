@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QStringDecoder>
 #include <QTextCodec>
 
 #include <array>
@@ -183,7 +184,7 @@ void decodeB(const unsigned char* p, qsizetype n, QByteArray& out)
 // (appending), exactly as MIMECodec::decodeQuotedPrintable does: "=XY" with
 // two hex digits is that byte (a zero byte is dropped), "=" LF and "=" CR LF
 // are soft breaks, a lone "=" at the end vanishes, any other "=" stays. An
-// underscore stays an underscore.
+// underscore is a space (RFC 2047, 4.2).
 void decodeQ(const unsigned char* p, qsizetype n, QByteArray& out)
 {
     const qsizetype start = out.size();
@@ -193,7 +194,7 @@ void decodeQ(const unsigned char* p, qsizetype n, QByteArray& out)
     while (i < n) {
         const unsigned char c = p[i];
         if (c != '=') {
-            *o++ = static_cast<char>(c);
+            *o++ = c == '_' ? ' ' : static_cast<char>(c);
             ++i;
             continue;
         }
@@ -269,6 +270,16 @@ inline bool equalsLower(const char* s, qsizetype n, const char* lower)
     return true;
 }
 
+inline bool equalsNoCase(const char* a, qsizetype n, const char* b, qsizetype m)
+{
+    if (n != m)
+        return false;
+    for (qsizetype i = 0; i < n; ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20))
+            return false;
+    return true;
+}
+
 void appendConverted(QString& out, const char* charset, qsizetype charsetLen, const QByteArray& bytes)
 {
     if (QTextCodec* codec = lookupCodec(charset, charsetLen)) {
@@ -306,6 +317,39 @@ inline qsizetype findPair(const char* s, qsizetype from, qsizetype n, char a, ch
     return -1;
 }
 
+// Appends raw header bytes that are not part of an encoded word: as UTF-8
+// when they are well-formed UTF-8 (RFC 6532), else as Latin-1, which keeps
+// every byte visible.
+void appendRaw(QString& out, const char* s, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n && !(s[i] & 0x80))
+        ++i;
+    if (i == n) {
+        out += QLatin1String(s, n);
+        return;
+    }
+    QStringDecoder dec(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = dec.decode(QByteArrayView(s, n));
+    if (dec.hasError())
+        out += QLatin1String(s, n);
+    else
+        out += text;
+}
+
+inline bool isLinearSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+inline bool allLinearSpace(const char* s, qsizetype n)
+{
+    for (qsizetype i = 0; i < n; ++i)
+        if (!isLinearSpace(s[i]))
+            return false;
+    return true;
+}
+
 } // namespace
 
 QString MIMECodec::translate(const QCString& name)
@@ -316,8 +360,19 @@ QString MIMECodec::translate(const QCString& name)
     const char* s = name.constData();
     QString out;
     out.reserve(n);
+    // Decoded bytes of a run of adjacent encoded words in one charset, not
+    // yet converted: words whose bytes split a multibyte character between
+    // them decode as one.
     QByteArray bytes;
+    qsizetype pendingCs = 0, pendingCsLen = -1;
+    auto flush = [&] {
+        if (pendingCsLen >= 0)
+            appendConverted(out, s + pendingCs, pendingCsLen, bytes);
+        bytes.clear();
+        pendingCsLen = -1;
+    };
     qsizetype pos = 0;
+    bool afterWord = false;
     // Every step moves pos past a closing "?=", and every search of a step
     // ends at or before that closing mark (or at the end of the text, after
     // which the loop stops), so the whole walk is linear in the text.
@@ -332,31 +387,43 @@ QString MIMECodec::translate(const QCString& name)
         const qsizetype close = findPair(s, q2 >= 0 ? q2 + 1 : open + 2, n, '?', '=');
         if (close < 0)
             break;
-        out += QLatin1String(s + pos, open - pos);
+        // Linear white space between two encoded words, folding included,
+        // is dropped (RFC 2047, 6.2); any other text between them stays.
+        if (!(afterWord && allLinearSpace(s + pos, open - pos))) {
+            flush();
+            appendRaw(out, s + pos, open - pos);
+        }
 
         // charset?encoding?text; a missing '?' leaves the whole remaining
-        // inner part in each field.
+        // inner part in each field. An RFC 2231 language ("utf-8*en")
+        // is not part of the charset name.
         const qsizetype in0 = open + 2;
         const qsizetype i1 = findByte(s, in0, close, '?');
         const qsizetype csEnd = i1 >= 0 ? i1 : close;
+        const qsizetype star = findByte(s, in0, csEnd, '*');
+        const qsizetype csLen = (star >= 0 ? star : csEnd) - in0;
         const qsizetype encBegin = i1 >= 0 ? i1 + 1 : in0;
         const qsizetype i2 = i1 >= 0 ? findByte(s, i1 + 1, close, '?') : -1;
         const qsizetype encEnd = i2 >= 0 ? i2 : close;
         const qsizetype textBegin = i2 >= 0 ? i2 + 1 : encBegin;
 
+        if (pendingCsLen >= 0 && !equalsNoCase(s + pendingCs, pendingCsLen, s + in0, csLen))
+            flush();
+        pendingCs = in0;
+        pendingCsLen = csLen;
         const auto* text = reinterpret_cast<const unsigned char*>(s + textBegin);
         const qsizetype textLen = close - textBegin;
-        bytes.clear();
         if (encEnd - encBegin == 1 && (s[encBegin] == 'B' || s[encBegin] == 'b'))
             decodeB(text, textLen, bytes);
         else if (encEnd - encBegin == 1 && (s[encBegin] == 'Q' || s[encBegin] == 'q'))
             decodeQ(text, textLen, bytes);
         else
             bytes.append(s + textBegin, textLen);
-        appendConverted(out, s + in0, csEnd - in0, bytes);
         pos = close + 2;
+        afterWord = true;
     }
+    flush();
     if (pos < n)
-        out += QLatin1String(s + pos, n - pos);
+        appendRaw(out, s + pos, n - pos);
     return out;
 }

@@ -89,9 +89,9 @@ void HeaderClass::parse(const char* text, qsizetype size)
     }
     applyFallbacks(*this, f);
     if (From.email.isNull() && From.getTranslated_name().isNull())
-        From = AddressClass(QCString("unknown"));
+        From = unknownAddress();
     if (To.toQCString().isNull())
-        To = AddressListClass(QCString("unknown"));
+        To = unknownList();
     if (Subject.isNull())
         Subject = "Not specified";
     if (Date.day_of_week.isNull())

@@ -27,7 +27,8 @@ struct RawFields {
 /// Reads every line of an unfolded header block (lines separated by LF,
 /// CR LF or a lone CR) into \a out. The value of a field is the text after
 /// its colon (one blank after the colon skipped), white space simplified and,
-/// except for the unstructured Subject, comments removed.
+/// except for the unstructured Subject and the address fields (whose parser
+/// reads comments itself), comments removed.
 void collectFields(const QCString& header, RawFields& out);
 
 /// Calls \a fn(name, nameLength, value) for each "name: value" line of an
@@ -143,6 +144,24 @@ void applyFallbacks(Target& t, const RawFields& f)
     if (t.Priority.isEmpty() && !f.xPriority.isEmpty())
         t.Priority = f.xPriority;
     t.Priority = normalisePriority(t.Priority);
+}
+
+/// The stand-in for a missing sender or recipient: "unknown" as a name (a
+/// single bare word would be read as a local address).
+inline AddressClass unknownAddress()
+{
+    AddressClass unknown;
+    unknown.name = "unknown";
+    unknown.translateName();
+    return unknown;
+}
+
+/// A list holding only unknownAddress().
+inline AddressListClass unknownList()
+{
+    AddressListClass l;
+    l.addAddress(unknownAddress());
+    return l;
 }
 
 } // namespace OrvaneHeader

@@ -2,9 +2,13 @@
 
 #include "headerclass.h"
 #include "headerfields_p.h"
+#include "mimecodec.h"
 #include "orvanelog_p.h"
 
+#include <QTextCodec>
+
 #include <algorithm>
+#include <map>
 #include <cstring>
 #include <limits>
 
@@ -14,12 +18,11 @@ namespace {
 
 // Offsets are 32-bit: a text is parsed up to this many bytes.
 constexpr qsizetype MaxTextLength = std::numeric_limits<qint32>::max() - 1;
-// The first line of a header block is cut to this many bytes.
-constexpr qsizetype FirstLineLimit = 2047;
 
 // Reads the header block of the region [begin, end): the first line
 // unconditionally, then lines up to the first empty one, continuation lines
-// (starting with white space) joined by one space, others by LF. Returns
+// (starting with white space) joined to the line before (by one space when
+// they start with other white space than a blank or tab), others by LF. Returns
 // where the body starts: after the empty line, or the region's end when
 // there is none.
 const char* scanHeader(const char* begin, const char* end, QCString* header)
@@ -27,7 +30,7 @@ const char* scanHeader(const char* begin, const char* end, QCString* header)
     const char* p = begin;
     const char* e = lineEnd(p, end);
     if (header)
-        *header = QCString(p, std::min<qsizetype>(e - p, FirstLineLimit));
+        *header = QCString(p, e - p);
     const bool firstEmpty = e == p;
     p = nextLine(e, end);
     if (firstEmpty)
@@ -37,7 +40,11 @@ const char* scanHeader(const char* begin, const char* end, QCString* header)
         if (e == p)
             return nextLine(e, end);
         if (header) {
-            header->append(isStreamSpace(static_cast<unsigned char>(*p)) ? ' ' : '\n');
+            // A continuation line (RFC 5322 folding) joins its field with
+            // its own leading blank, so that white space inside a quoted
+            // value (a folded boundary) stays as written.
+            if (*p != ' ' && *p != '\t')
+                header->append(isStreamSpace(static_cast<unsigned char>(*p)) ? ' ' : '\n');
             header->append(p, e - p);
         }
         p = nextLine(e, end);
@@ -52,6 +59,35 @@ const char* findBytes(const char* from, const char* to, const QByteArray& needle
         return nullptr;
     return static_cast<const char*>(
         memmem(from, size_t(to - from), needle.constData(), size_t(needle.size())));
+}
+
+// First delimiter line "--boundary" in [from, to) (the search may look at
+// the bytes up to textEnd after a match): it must start a line and be
+// followed by optional blanks and the line end, or be the close delimiter
+// ("--" after it, then optional blanks and the line end), as RFC 2046
+// 5.1.1 says. An inner boundary that merely starts with an outer one is
+// thus not taken for it.
+const char* findDelimiter(const char* text, const char* from, const char* to, const char* textEnd,
+                          const QByteArray& delimiter, bool* close)
+{
+    const qsizetype dlen = delimiter.size();
+    auto blanks = [textEnd](const char* p) {
+        while (p < textEnd && (*p == ' ' || *p == '\t'))
+            ++p;
+        return p;
+    };
+    while (const char* d = findBytes(from, to, delimiter)) {
+        const char* p = blanks(d + dlen);
+        // Blanks before the closing "--" are tolerated, as other readers do.
+        *close = p + 2 <= textEnd && p[0] == '-' && p[1] == '-';
+        if (*close)
+            p = blanks(p + 2);
+        const bool lineStart = d == text || d[-1] == '\n' || d[-1] == '\r';
+        if (lineStart && (p == textEnd || *p == '\r' || *p == '\n'))
+            return d;
+        from = d + 1;
+    }
+    return nullptr;
 }
 
 // A string over a literal: no copy, no allocation until it is modified.
@@ -128,6 +164,114 @@ QCString fieldValue(const char* v, const char* e, bool comments)
     return value;
 }
 
+// Calls fn(name, nameLength, value) for every "name=value" parameter of a
+// header value (the pieces after ';' outside quotes). A quoted value loses
+// its quotes, and a backslash before '"' or '\' its backslash (other
+// backslashes stay, as in Windows paths); a token is taken as it stands.
+template<typename Fn>
+void forEachParameter(const QCString& value, Fn fn)
+{
+    const char* p = value.constData();
+    const char* const end = p + value.size();
+    while (p < end) {
+        const char* semi = p;
+        bool quoted = false;
+        for (; semi < end && (quoted || *semi != ';'); ++semi) {
+            if (*semi == '\\' && quoted && semi + 1 < end)
+                ++semi;
+            else if (*semi == '"')
+                quoted = !quoted;
+        }
+        const char* b = p;
+        p = semi + 1;
+        while (b < semi && isSimplifySpace(*b))
+            ++b;
+        const char* eq = static_cast<const char*>(memchr(b, '=', size_t(semi - b)));
+        if (!eq)
+            continue;
+        const char* ne = eq;
+        while (ne > b && isSimplifySpace(ne[-1]))
+            --ne;
+        const char* v = eq + 1;
+        while (v < semi && isSimplifySpace(*v))
+            ++v;
+        QCString text("");
+        if (v < semi && *v == '"') {
+            for (++v; v < semi && *v != '"'; ++v) {
+                if (*v == '\\' && v + 1 < semi && (v[1] == '"' || v[1] == '\\'))
+                    ++v;
+                text.append(*v);
+            }
+        } else {
+            const char* ve = semi;
+            while (ve > v && isSimplifySpace(ve[-1]))
+                --ve;
+            text = QCString(v, ve - v);
+        }
+        fn(b, ne - b, text);
+    }
+}
+
+// The file name given by the parameters of a Content-Disposition or
+// Content-Type value under the parameter name key ("filename", "name"),
+// decoded: RFC 2231 extended values (key*=charset'lang'%XX) and
+// continuations (key*0*=, key*1=, ...), or a plain value whose RFC 2047
+// words are decoded as other mail programs write them. Raw 8-bit bytes are
+// read as UTF-8 when they are well-formed UTF-8, else as Latin-1. Null when
+// the value has no such parameter.
+QString parameterName(const QCString& value, const char* key)
+{
+    const qsizetype keyLen = qsizetype(strlen(key));
+    QCString plain;
+    std::map<int, std::pair<QCString, bool>> pieces;  // index -> value, extended
+    bool single = false;  // key* (no continuation)
+    forEachParameter(value, [&](const char* b, qsizetype n, const QCString& text) {
+        if (n < keyLen || !nameIs(b, int(keyLen), key))
+            return;
+        const char* rest = b + keyLen;  // "", "*", "*N" or "*N*"
+        const qsizetype restLen = n - keyLen;
+        if (restLen == 0) {
+            plain = text;
+        } else if (restLen == 1 && *rest == '*') {
+            single = true;
+            pieces[0] = {text, true};
+        } else if (*rest == '*' && !single) {
+            const bool ext = rest[restLen - 1] == '*';
+            bool ok = false;
+            const int index = QByteArray(rest + 1, restLen - 1 - (ext ? 1 : 0)).toInt(&ok);
+            if (ok && index >= 0 && index < 1000)
+                pieces[index] = {text, ext};
+        }
+    });
+    if (pieces.empty())
+        return plain.isEmpty() ? QString() : MIMECodec::translate(plain);
+    // Continuations in order of their numbers; the charset is named by the
+    // first extended piece ("charset'language'text").
+    QByteArray bytes, charset;
+    bool first = true;
+    for (const auto& [index, piece] : pieces) {
+        Q_UNUSED(index);
+        QByteArray t = piece.first;
+        if (piece.second) {
+            if (first) {
+                const qsizetype q1 = t.indexOf('\'');
+                const qsizetype q2 = q1 >= 0 ? t.indexOf('\'', q1 + 1) : -1;
+                if (q2 >= 0) {
+                    charset = t.left(q1);
+                    t = t.mid(q2 + 1);
+                }
+            }
+            t = QByteArray::fromPercentEncoding(t);
+        }
+        first = false;
+        bytes += t;
+    }
+    QTextCodec* codec = charset.isEmpty() ? nullptr : QTextCodec::codecForName(charset);
+    if (codec)
+        return codec->toUnicode(bytes);
+    return MIMECodec::translate(QCString(bytes.replace('\0', ' ')));
+}
+
 bool contains(const QCString& hay, const char* needle)
 {
     return hay.contains(needle);
@@ -173,9 +317,19 @@ void collectFields(const QCString& header, RawFields& out)
         }
         for (const Entry& entry : table) {
             if (nameIs(name, len, entry.name)) {
+                // A message has one author: a second From line (as some
+                // programs append to a finished header) does not replace it.
+                if (entry.field == &RawFields::from && !out.from.isNull())
+                    return;
                 // The subject is free text: parentheses in it are the
-                // writer's own words, not comments.
-                out.*entry.field = fieldValue(v, e, entry.field != &RawFields::subject);
+                // writer's own words, not comments. Address fields keep
+                // theirs for the address parser, which knows quoted
+                // strings and escaped parentheses.
+                const auto f = entry.field;
+                const bool keep = f == &RawFields::subject || f == &RawFields::from || f == &RawFields::to
+                    || f == &RawFields::cc || f == &RawFields::bcc || f == &RawFields::replyTo
+                    || f == &RawFields::sender || f == &RawFields::resentFrom;
+                out.*f = fieldValue(v, e, !keep);
                 return;
             }
         }
@@ -304,9 +458,9 @@ void MessageClass::parseHeader(const QCString& header)
     digest = lowerAscii(Content_Type.constData(), Content_Type.size()).contains("multipart/digest");
     applyFallbacks(*this, f);
     if (From.getOriginalAddress().isEmpty())
-        From = AddressClass(QCString("unknown"));
+        From = unknownAddress();
     if (To.toQCString().isEmpty())
-        To = AddressListClass(QCString("unknown"));
+        To = unknownList();
     if (Subject.isEmpty())
         Subject = "(no subject)";
     if (Date.day_of_week.isNull())
@@ -318,7 +472,7 @@ void MessageClass::parseHeader(const QCString& header)
 }
 
 void MessageClass::processPart(const QCString& text, int offset, int length, bool related,
-                               int depth, const QCString* knownHeader)
+                               int depth, const QCString* knownHeader, bool inDigest)
 {
     const char* const base = text.constData();
     const qsizetype regionStart = std::clamp<qsizetype>(offset, 0, text.size());
@@ -335,7 +489,7 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
         bodyStart = scanHeader(base + regionStart, base + regionEnd, &header);
     }
 
-    QCString type = digest ? literal("message/rfc822") : literal("text/plain");
+    QCString type = digest || inDigest ? literal("message/rfc822") : literal("text/plain");
     QCString encoding = literal("8bit");
     QCString cid = literal("unknown");
     QCString disposition = literal("");
@@ -344,9 +498,12 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
     QCString protocol = literal("");
     QCString name = literal("attachment.dat");
 
+    QCString rawType;
     forEachField(header, [&](const char* n, int len, const char* v, const char* e) {
-        if (nameIs(n, len, "content-type"))
+        if (nameIs(n, len, "content-type")) {
             type = fieldValue(v, e, true);
+            rawType = QCString(v, e - v);
+        }
         else if (nameIs(n, len, "content-transfer-encoding"))
             encoding = fieldValue(v, e, true);
         else if (nameIs(n, len, "content-id"))
@@ -356,6 +513,13 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
     });
 
     // 2. Media type and parameters.
+    // The file name: Content-Disposition's filename, else Content-Type's
+    // name, with or without a Content-Disposition line.
+    QString fileName = parameterName(disposition, "filename");
+    if (fileName.isEmpty())
+        fileName = parameterName(type, "name");
+    if (!fileName.isEmpty())
+        name = QCString(fileName.toUtf8());
     QList<QCString> tokens;
     split(tokens, ';', type);
     type = tokens.isEmpty() ? literal("text/plain") : tokens.first();
@@ -371,11 +535,21 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
         } else if (compare == "protocol=") {
             protocol = token.mid(9);
             stripQuotes(protocol);
-        } else if (!disposition.isEmpty() && compare.startsWith("name=")) {
-            name = token.mid(5);
-            stripQuotes(name);
         }
     }
+
+    // The boundary as written: white space inside quotes is part of it
+    // (only trailing blanks are not, RFC 2046 5.1.1).
+    MessageClass::stripComments(rawType);
+    forEachParameter(rawType, [&](const char* b, qsizetype n, const QCString& text) {
+        const bool extended = n == 9 && b[8] == '*';  // boundary*=charset'lang'value
+        if ((n == 8 || extended) && nameIs(b, 8, "boundary")) {
+            boundary = extended ? QCString(QByteArray::fromPercentEncoding(text.mid(text.lastIndexOf('\'') + 1)))
+                                : text;
+            while (!boundary.isEmpty() && isSimplifySpace(boundary.back()))
+                boundary.chop(1);
+        }
+    });
 
     // 3. Content id.
     split(tokens, ';', cid);
@@ -398,26 +572,35 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
         // A delimiter that ends a part must start at or before this.
         const qsizetype lastEnd = regionEnd - closeLen;
         const qsizetype searchFrom = std::min(regionStart + header.size(), regionEnd);
-        const char* found = findBytes(base + searchFrom,
-                                      base + std::min(text.size(), regionEnd + dlen - 1), delimiter);
-        qsizetype begin = found && found - base < regionEnd ? found - base : -1;
+        const char* const textEnd = base + text.size();
+        bool close = false;
+        const char* found = findDelimiter(base, base + searchFrom,
+                                          base + std::min(text.size(), regionEnd + dlen - 1), textEnd, delimiter,
+                                          &close);
+        // A close delimiter first: a multipart without parts.
+        qsizetype begin = found && found - base < regionEnd && !close ? found - base : -1;
         // Never more spans than parts may still be recorded.
         const size_t budget = size_t(MaxParts) - std::min(partList.size(), size_t(MaxParts));
         while (begin != -1 && parts.size() < budget) {
             const qsizetype endSearchTo = std::min(text.size(), lastEnd + dlen);
             const char* next = begin + dlen <= endSearchTo
-                ? findBytes(base + begin + dlen, base + endSearchTo, delimiter) : nullptr;
+                ? findDelimiter(base, base + begin + dlen, base + endSearchTo, textEnd, delimiter, &close)
+                : nullptr;
+            // Without a further delimiter (no close delimiter), the last
+            // part runs to the end of the region rather than being lost.
+            const qsizetype end = next ? next - base : regionEnd + 1;
+            const char* lf = static_cast<const char*>(memchr(base + begin, '\n', size_t(std::min(end, regionEnd) - begin)));
+            const qsizetype partStart = lf ? lf - base + 1 : end;
+            // Two delimiter lines in a row enclose no part, unless it is the
+            // only one (an empty part before the close delimiter).
+            if (partStart < end || (next && close && parts.empty()))
+                parts.push_back({ partStart, std::max<qsizetype>(0, end - partStart - 1) });
             if (!next) {
                 orvaneDebug("If we got on this branch there is either a mangled mail or a parser failure");
                 break;
             }
-            const qsizetype end = next - base;
-            const char* lf = static_cast<const char*>(memchr(base + begin, '\n', size_t(end - begin)));
-            const qsizetype partStart = lf ? lf - base + 1 : end;
-            parts.push_back({ partStart, std::max<qsizetype>(0, end - partStart - 1) });
             begin = end;
-            if (end + closeLen <= text.size() && memcmp(base + end, delimiter.constData(), size_t(dlen)) == 0
-                && base[end + dlen] == '-' && base[end + dlen + 1] == '-')
+            if (close)
                 begin = -1;
         }
     }
@@ -425,9 +608,10 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
     // 6. A container: its parts in turn.
     if (!parts.empty()) {
         const bool relatedParts = lowerAscii(type.constData(), type.size()).contains("multipart/related");
+        const bool digestParts = lowerAscii(type.constData(), type.size()).contains("multipart/digest");
         for (size_t i = 0; i < parts.size(); ++i)
             processPart(text, int(parts[i].offset), int(parts[i].length), i > 0 && relatedParts,
-                        depth + 1);
+                        depth + 1, nullptr, digestParts);
         return;
     }
 
@@ -437,9 +621,12 @@ void MessageClass::processPart(const QCString& text, int offset, int length, boo
     const QCString lowerDisposition = lowerAscii(disposition.constData(), disposition.size());
     const bool unnamed = name.isEmpty() || name == "attachment.dat";
     QCString partType = literal("unknown");
-    if (digest) {
-        if (type == "message/rfc822")
-            partType = literal("digest");
+    // A media type without a subtype is not one: such a part is plain text
+    // (RFC 2045, 5.2).
+    if (!type.contains('/'))
+        type = literal("text/plain");
+    if (digest && type == "message/rfc822") {
+        partType = literal("digest");
     } else if (related) {
         partType = literal("related");
     } else if (contains(lowerDisposition, "attachment") || contains(type, "octet-stream")

@@ -97,6 +97,8 @@ public:
 private:
     QCString getPartHeader(const QCString& text, int offset, int length);
     void parseHeader(const QCString& header);
+    // inDigest: the region is a part of a multipart/digest, whose parts
+    // are message/rfc822 unless they say otherwise.
     void processPart(const QCString& text, int offset, int length, bool related, int depth = 0,
-                     const QCString* knownHeader = nullptr);
+                     const QCString* knownHeader = nullptr, bool inDigest = false);
 };

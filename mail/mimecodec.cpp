@@ -452,31 +452,36 @@ QByteArray MIMECodec::decodeBase64(const QByteArray& buf)
         }
         if (i >= n)
             break;
-        if (rev[in[i]] < 0) {  // bytes outside the alphabet between quanta
+        if (rev[in[i]] < 0) {  // bytes outside the alphabet are skipped
             ++i;
             continue;
         }
-        // A quantum starts here: the next four bytes as they come, invalid
-        // ones acting as 0xFF, bytes past the end as 'A'.
+        // A quantum starts here: the next four alphabet bytes, wherever
+        // they stand (RFC 2045, 6.8: line breaks and other bytes outside
+        // the alphabet are ignored, even inside a group), 'A' past the end.
         unsigned char d[4];
         for (int k = 0; k < 4; ++k) {
-            const unsigned char ch = i + k < n ? in[i + k] : 'A';
-            d[k] = static_cast<unsigned char>(rev[ch]);
+            while (i < n && rev[in[i]] < 0)
+                ++i;
+            d[k] = static_cast<unsigned char>(i < n ? rev[in[i++]] : 0);
         }
         o[0] = static_cast<unsigned char>((d[0] << 2) + ((d[1] & 0x30) >> 4));
         o[1] = static_cast<unsigned char>((d[1] << 4) + ((d[2] & 0x3C) >> 2));
         o[2] = static_cast<unsigned char>((d[2] << 6) + d[3]);
         o += 3;
         ++quanta;
-        i += 4;
     }
-    // Padding: look at the last alphabet byte (index 0 is not examined).
+    // Padding: look at the last two alphabet bytes (index 0 is not
+    // examined).
     qsizetype last = n - 1;
     while (last > 0 && rev[in[last]] < 0)
         --last;
+    qsizetype before = last - 1;
+    while (before > 0 && rev[in[before]] < 0)
+        --before;
     qsizetype outLen = quanta * 3;
     if (in[last] == '=') {
-        if (last > 0 && in[last - 1] == '=')
+        if (before >= 0 && in[before] == '=')
             outLen -= 2;
         else
             outLen -= 1;
@@ -609,7 +614,8 @@ QByteArray MIMECodec::CramMd5Digest(const QCString& username, const QCString& pa
         response.append("0123456789abcdef"[b >> 4]);
         response.append("0123456789abcdef"[b & 15]);
     }
-    return encodeBase64(response, false, true);
+    // One line however long the user name: an AUTH response is one line.
+    return encodeBase64(response, false, false);
 }
 
 QString MIMECodec::encodeMessageId(const QString& indexNr, const QString& userName)

@@ -47,8 +47,10 @@ public:
     /// Inserts CR LF after every 77th character of a line.
     static QCString canonicalForm(const QCString& str);
 
-    /// Decodes base64; the result has exactly the decoded size. Inputs of
-    /// three bytes or fewer decode to nothing.
+    /// Decodes base64; the result has exactly the decoded size. Bytes
+    /// outside the alphabet (line breaks, blanks) are skipped wherever they
+    /// stand, even inside a group of four. Inputs of three bytes or fewer
+    /// decode to nothing.
     static QByteArray decodeBase64(const QByteArray& buf);
     /// Encodes base64. With \a endAllNewLines an LF starts a new line every
     /// 76 characters; with \a endNewLine one LF ends the text. The result
@@ -64,12 +66,17 @@ public:
     /// base64. Any other name gives an empty array.
     static QByteArray encode(const QByteArray& buf, const char* encoding, bool footer);
 
-    /// Decodes the RFC 2047 encoded words of a raw header value; other text
-    /// is taken as ASCII. Empty input gives a null string.
+    /// Decodes the RFC 2047 encoded words of a raw header value ('_' in Q
+    /// words is a space). White space between two encoded words is dropped;
+    /// adjacent words in one charset decode as one byte sequence, so a
+    /// character split between them survives. Other text is read as UTF-8
+    /// when it is well-formed UTF-8, else as Latin-1. Empty input gives a
+    /// null string.
     static QString translate(const QCString& name);
 
     /// The RFC 2195 CRAM-MD5 response: base64 of "username HEXDIGEST",
-    /// where the digest is HMAC-MD5(password, challenge). NUL counted.
+    /// where the digest is HMAC-MD5(password, challenge), on one line
+    /// however long the user name. NUL counted.
     static QByteArray CramMd5Digest(const QCString& username, const QCString& password,
                                     const QCString& challenge);
     /// A message-id token made of the base64 forms of \a indexNr and

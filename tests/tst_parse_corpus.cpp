@@ -1,17 +1,17 @@
 // Real messages: the part tables of the messages in tests/data/messages
 // (PARTS.tsv, written from a reading of each message), the placement of every
-// part's body, and a sweep of the whole sample corpus.
+// part's body, and the part tree of every sample-corpus message beside what
+// Python's email package (policy default) reads.
 
 #include <messageclass.h>
 
-#include <QDirIterator>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include "pythonreads.h"
 
 class tst_ParseCorpus : public QObject
 {
@@ -20,9 +20,8 @@ private slots:
     void initTestCase();
     void partTable_data();
     void partTable();
-    void wholeCorpus();
-    void toolJson();
-    void toolExtract();
+    void partTree();
+    void tool();
 };
 
 namespace {
@@ -39,7 +38,7 @@ QString row(const MimePart& p)
 {
     return QStringList{ QString::fromLatin1(p.type), QString::fromLatin1(p.mimetype),
                         QString::fromLatin1(p.encoding), QString::fromLatin1(p.charset),
-                        QString::fromLatin1(p.cid), QString::fromLatin1(p.name),
+                        QString::fromLatin1(p.cid), QString::fromUtf8(p.name),
                         QString::number(p.offset), QString::number(p.length) }
         .join(QLatin1Char('\t'));
 }
@@ -93,7 +92,7 @@ void tst_ParseCorpus::partTable_data()
         QCOMPARE(cols.takeFirst().toInt(), int(rows[file].size()));
         if (!order.contains(file))
             order << file;
-        rows[file] << QString::fromLatin1(cols.join('\t'));
+        rows[file] << QString::fromUtf8(cols.join('\t'));
     }
     QVERIFY(order.size() >= 30);
     for (const QString& file : std::as_const(order))
@@ -117,71 +116,95 @@ void tst_ParseCorpus::partTable()
     }
 }
 
-void tst_ParseCorpus::wholeCorpus()
+// Leaf count and media types, in order, against Python's reading; every
+// part lies inside the text.
+void tst_ParseCorpus::partTree()
 {
-    const QString dir = QStringLiteral(ORVANE_CORPUS_DIR);
-    if (!QFileInfo::exists(dir))
+    if (!QFileInfo::exists(CorpusDir))
         QSKIP("no sample corpus");
-    int messages = 0, parts = 0;
-    QDirIterator it(dir, { QStringLiteral("*.eml") }, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
+    // Disagreements allowed, by file, with the reason.
+    static const QMap<QString, QString> allowed = {
+        // boundary="" is no boundary (RFC 2046: 1 to 70 characters); we keep
+        // the region as one leaf, Python splits it at every "--" line.
+        {QStringLiteral("mimekit/mbox__simple.mbox.txt__003.eml"), QStringLiteral("empty boundary")},
+        // The file starts with a UTF-8 byte order mark: Python reads no
+        // header at all and gives one text part; we read the header after
+        // the mark and find the three parts a reader shows. We are right.
+        {QStringLiteral("mimekit/messages__feedback-report.eml"), QStringLiteral("byte order mark")},
+        // Python ends the header at "ds;MX:1;A:1;LANG:it;", a broken fold
+        // of an anti-spam field, and loses the Content-Type after it; we
+        // read on to the empty line. We are right.
+        {QStringLiteral("mimekit/messages__issue358.eml"), QStringLiteral("broken fold")},
+    };
+    const QList<QJsonArray> py = pythonReads(corpusFiles());
+    QVERIFY(py.size() >= 250);
+    int compared = 0, agreed = 0;
+    QStringList unexpected;
+    for (const QJsonArray& r : py) {
+        const QString path = r.at(0).toString();
         const QByteArray text = readFile(path);
         const MessageClass m{ QCString(text) };
-        ++messages;
-        QVERIFY2(!m.Subject.isEmpty() && !m.Content_Type.isEmpty(), qPrintable(path));
+        QStringList ours;
         for (const auto& p : m.partList) {
-            ++parts;
+            ours << QString::fromLatin1(p->mimetype);
             QVERIFY2(p->offset >= 0 && p->length >= 0 && qsizetype(p->offset) + p->length <= text.size(),
                      qPrintable(path));
         }
+        if (!r.at(4).isArray())
+            continue;
+        ++compared;
+        const QStringList theirs = r.at(4).toVariant().toStringList();
+        const QString name = corpusName(path);
+        if (ours == theirs) {
+            ++agreed;
+            QVERIFY2(!allowed.contains(name), qPrintable(name + QLatin1String(" agrees now")));
+        } else if (!allowed.contains(name)) {
+            unexpected << name + QLatin1String(": ours ") + ours.join(QLatin1Char(','))
+                    + QLatin1String(" python ") + theirs.join(QLatin1Char(','));
+        }
     }
-    QVERIFY(messages >= 250);
-    qDebug("%d messages, %d parts", messages, parts);
+    qDebug("part trees: %d of %d agree (%.1f%%)", agreed, compared, 100.0 * agreed / compared);
+    for (const QString& u : std::as_const(unexpected))
+        qWarning("not allowed: %s", qPrintable(u));
+    QVERIFY(unexpected.isEmpty());
+    QVERIFY(agreed * 100 >= compared * 98);
 }
 
-void tst_ParseCorpus::toolJson()
+// The tool's parse --json and extract on a message file.
+void tst_ParseCorpus::tool()
 {
-    const QString tool = QStringLiteral(ORVANE_TOOL);
-    if (tool.isEmpty())
+    const QString exe = QStringLiteral(ORVANE_TOOL);
+    if (exe.isEmpty())
         QSKIP("the tool is not built");
-    QProcess p;
-    p.start(tool, { QStringLiteral("parse"), QStringLiteral("--json"), MessagesDir + QStringLiteral("msg_07.eml") });
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 0);
-    const QJsonArray all = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    auto run = [&](const QStringList& args, int* code = nullptr) {
+        QProcess p;
+        p.start(exe, args);
+        p.waitForFinished(30000);
+        if (code)
+            *code = p.exitCode();
+        return p.readAllStandardOutput();
+    };
+    const QJsonArray all = QJsonDocument::fromJson(
+        run({ QStringLiteral("parse"), QStringLiteral("--json"), MessagesDir + QStringLiteral("msg_07.eml") })).array();
     QCOMPARE(all.size(), 1);
-    const QJsonObject msg = all.first().toObject();
-    QCOMPARE(msg.value(QStringLiteral("subject")).toString(), QStringLiteral("Here is your dingus fish"));
-    const QJsonArray parts = msg.value(QStringLiteral("parts")).toArray();
-    QCOMPARE(parts.size(), 2);
-    const QJsonObject gif = parts.at(1).toObject();
-    QCOMPARE(gif.value(QStringLiteral("mimetype")).toString(), QStringLiteral("image/gif"));
-    QCOMPARE(gif.value(QStringLiteral("name")).toString(), QStringLiteral("dingusfish.gif"));
-    QCOMPARE(gif.value(QStringLiteral("offset")).toInt(), 467);
-    QCOMPARE(gif.value(QStringLiteral("length")).toInt(), 4746);
-}
-
-void tst_ParseCorpus::toolExtract()
-{
-    const QString tool = QStringLiteral(ORVANE_TOOL);
-    if (tool.isEmpty())
-        QSKIP("the tool is not built");
-    QProcess p;
-    p.start(tool, { QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_07.eml"), QStringLiteral("1") });
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 0);
-    const QByteArray gif = p.readAllStandardOutput();
-    QVERIFY(gif.startsWith("GIF87a") || gif.startsWith("GIF89a"));
-    QCOMPARE(gif.size(), 3512);
-
-    p.start(tool, { QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_10.eml"), QStringLiteral("1") });
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.readAllStandardOutput(), QByteArray("\xa1This is a Quoted Printable encoded message!\n"));
-
-    p.start(tool, { QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_10.eml"), QStringLiteral("9") });
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(all[0][QLatin1String("subject")].toString(), QStringLiteral("Here is your dingus fish"));
+    const QJsonValue gif = all[0][QLatin1String("parts")][1];
+    QCOMPARE(gif[QLatin1String("name")].toString(), QStringLiteral("dingusfish.gif"));
+    QCOMPARE(gif[QLatin1String("offset")].toInt(), 467);
+    QCOMPARE(gif[QLatin1String("length")].toInt(), 4746);
+    const QByteArray data = run({ QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_07.eml"), QStringLiteral("1") });
+    QVERIFY(data.startsWith("GIF87a") || data.startsWith("GIF89a"));
+    QCOMPARE(data.size(), 3512);
+    QCOMPARE(run({ QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_10.eml"), QStringLiteral("1") }),
+             QByteArray("\xa1This is a Quoted Printable encoded message!\n"));
+    int code = 0;
+    run({ QStringLiteral("extract"), MessagesDir + QStringLiteral("msg_10.eml"), QStringLiteral("9") }, &code);
+    QCOMPARE(code, 1);
+    // Into a directory: the file takes the part's decoded name.
+    QTemporaryDir dir;
+    run({ QStringLiteral("extract"), MessagesDir + QStringLiteral("mimetools-testmsgs__attachment-filename-encoding-UTF8.eml"),
+          QStringLiteral("1"), QStringLiteral("-o"), dir.path() });
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("attachment.\u00e4\u00f6\u00fc"))));
 }
 
 QTEST_GUILESS_MAIN(tst_ParseCorpus)

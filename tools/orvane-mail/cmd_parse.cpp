@@ -187,6 +187,19 @@ int runParse(QStringList args)
 
 } // namespace
 
+QString tool::partOutputPath(const QString& out, const QByteArray& name)
+{
+    if (!QFileInfo(out).isDir())
+        return out;
+    // Into a directory: under the part's decoded name, path separators made
+    // harmless.
+    QString file = MIMECodec::translate(QCString(name));
+    file.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+    if (file.isEmpty() || file == QLatin1String(".") || file == QLatin1String(".."))
+        file = QStringLiteral("attachment.dat");
+    return QDir(out).filePath(file);
+}
+
 int tool::extractFromFile(QStringList args)
 {
     bool missing = false;
@@ -230,6 +243,7 @@ int tool::extractFromFile(QStringList args)
     }
     if (out.isNull() || out == QLatin1String("-"))
         return tool::writeOut(data) ? tool::ExitOk : tool::ExitFailure;
+    out = tool::partOutputPath(out, p.name);
     QFile f(out);
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size()) {
         tool::error(QStringLiteral("cannot write %1").arg(out));

@@ -430,7 +430,7 @@ int runShow(QStringList args)
         if (dev[i]->type == "attachment")
             tool::writeLine(QStringLiteral("[attachment %1: %2, %3]")
                                 .arg(i)
-                                .arg(QString::fromLatin1(dev[i]->name), QString::fromLatin1(dev[i]->mimetype)));
+                                .arg(MIMECodec::translate(dev[i]->name), QString::fromLatin1(dev[i]->mimetype)));
     return tool::ExitOk;
 }
 
@@ -452,7 +452,7 @@ int runParts(QStringList args)
                             .arg(i)
                             .arg(QString::fromLatin1(p->type), QString::fromLatin1(p->mimetype),
                                  QString::fromLatin1(p->encoding), QString::fromLatin1(p->charset),
-                                 QString::fromLatin1(p->name))
+                                 MIMECodec::translate(p->name))
                             .arg(p->offset)
                             .arg(p->length));
     }
@@ -495,9 +495,9 @@ int runExtract(QStringList args)
     }
     if (out.isEmpty() || out == QLatin1String("-"))
         return tool::writeOut(data) ? tool::ExitOk : tool::ExitFailure;
-    QFile f(out);
+    QFile f(tool::partOutputPath(out, e->getPartAt(n)->name));  // a directory: the part's name
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size()) {
-        tool::error(QStringLiteral("%1: cannot write").arg(out));
+        tool::error(QStringLiteral("%1: cannot write").arg(f.fileName()));
         return tool::ExitFailure;
     }
     return tool::ExitOk;
@@ -686,7 +686,8 @@ const Command::Registrar partsCmd({QStringLiteral("parts"), QStringLiteral("part
 const Command::Registrar extractCmd({QStringLiteral("extract"), QStringLiteral("extract FOLDER ID N [-o OUT] | extract FILE N [-o OUT]"),
     QStringLiteral("Writes part N of a stored message (FOLDER ID) or of a message file (FILE, parts\n"
                    "numbered as by 'parse'), decoded (base64 and quoted-printable), to OUT or to\n"
-                   "standard output."), runExtract});
+                   "standard output. When OUT is a directory, the file in it takes the part's\n"
+                   "decoded name."), runExtract});
 const Command::Registrar rawCmd({QStringLiteral("raw"), QStringLiteral("raw FOLDER ID"),
     QStringLiteral("Writes a message's stored RFC 822 text to standard output."), runRaw});
 const Command::Registrar deleteCmd({QStringLiteral("delete"), QStringLiteral("delete FOLDER ID..."),

@@ -59,5 +59,8 @@ bool rejectUnknownOptions(const QStringList& args);
 /// "extract FILE N [-o OUT]": part N of a message file, decoded (the
 /// folder form of extract hands the file form over to this).
 int extractFromFile(QStringList args);
+/// OUT itself, or when OUT is a directory the file in it named after the
+/// part's decoded name (path separators replaced).
+QString partOutputPath(const QString& out, const QByteArray& name);
 
 } // namespace tool
