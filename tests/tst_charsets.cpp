@@ -61,8 +61,8 @@ void tst_CharSets::translate_data()
     QTest::newRow("empty is null") << QByteArray("\0abc", 4) << QString() << none;
     QTest::newRow("plain, 8-bit is latin1") << QByteArray("caf\xe9") << QStringLiteral("caf\u00e9") << none;
     QTest::newRow("q latin1 starting with =") << QByteArray("=?ISO-8859-1?Q?=E9t=E9?=") << QStringLiteral("\u00e9t\u00e9") << none;
-    QTest::newRow("b utf8, lower-case letters, spaces kept")
-        << QByteArray("Re: =?utf-8?b?w6k=?= =?UTF-8?q?a_b=c3=a9?= ok") << QStringLiteral("Re: \u00e9 a_b\u00e9 ok") << none;
+    QTest::newRow("b utf8, lower-case letters, space between words dropped")
+        << QByteArray("Re: =?utf-8?b?w6k=?= =?UTF-8?q?a_b=c3=a9?= ok") << QStringLiteral("Re: \u00e9a b\u00e9 ok") << none;
     QTest::newRow("adjacent words") << QByteArray("=?utf-8?Q?a?==?utf-8?Q?b?=") << QStringLiteral("ab") << none;
     QTest::newRow("unterminated after word") << QByteArray("=?utf-8?Q?ok?= =?utf-8?Q?no") << QStringLiteral("ok =?utf-8?Q?no") << none;
     QTest::newRow("mixed charsets") << QByteArray("=?KOI8-R?B?8NLJ18XU?= / =?gb2312?Q?=D6=D0=CE=C4?=")
@@ -73,10 +73,9 @@ void tst_CharSets::translate_data()
     QTest::newRow("utf-16 starts with zero") << QByteArray("=?UTF-16BE?B?AOk=?=") << QString() << none;
     QTest::newRow("q zero dropped, bad escape kept") << QByteArray("=?utf-8?Q?a=00b=ZZc=?=") << QStringLiteral("ab=ZZc") << none;
     QTest::newRow("q soft breaks") << QByteArray("=?utf-8?Q?a=\nb=\r\nc?=") << QStringLiteral("abc") << none;
-    QTest::newRow("unknown charset, per word")
-        << QByteArray("=?x-a?Q?caf=E9?= =?x-a?B?Mg==?= =?X-B?Q?=333?=") << QStringLiteral("caf\u00e9 2 33")
-        << QByteArray("Warning: could not find textcodec for x-a.|Warning: could not find textcodec for x-a.|"
-                      "Warning: could not find textcodec for X-B.");
+    QTest::newRow("unknown charset, per run of words")
+        << QByteArray("=?x-a?Q?caf=E9?= =?x-a?B?Mg==?= =?X-B?Q?=333?=") << QStringLiteral("caf\u00e9233")
+        << QByteArray("Warning: could not find textcodec for x-a.|Warning: could not find textcodec for X-B.");
     QTest::newRow("unknown encoding letter") << QByteArray("=?utf-8?X?a=41b?=") << QStringLiteral("a=41b") << none;
     QTest::newRow("no ? inside") << QByteArray("=?abc?=") << QStringLiteral("abc")
                                  << QByteArray("Warning: could not find textcodec for abc.");
@@ -103,7 +102,7 @@ void tst_CharSets::translateLargeInputs_data()
     QTest::addColumn<QByteArray>("unit");
     QTest::addColumn<int>("repeat");
     QTest::addColumn<int>("expectedLength"); // 0: only bounded by the input
-    QTest::newRow("many words") << QByteArray("=?utf-8?B?w6k=?= ") << 60000 << 120000;
+    QTest::newRow("many words") << QByteArray("=?utf-8?B?w6k=?= ") << 60000 << 60001;
     QTest::newRow("openings and ?") << QByteArray("=?a?b?c") << 150000 << 0;
     QTest::newRow("unterminated q") << QByteArray("=?utf-8?Q?=E9") << 80000 << 0;
 }

@@ -31,11 +31,11 @@ namespace {
 
 struct Person {
     QString name, addr;
-    // The display name a reader finds: the address parser takes quotes,
-    // commas, semicolons and angle brackets for blanks.
+    // The display name a reader finds: a quoted comma stays; quotes,
+    // semicolons and angle brackets become blanks.
     QByteArray headerName() const
     {
-        return QString(name).replace(QRegularExpression(QStringLiteral("[\"<>,;]")), QStringLiteral(" "))
+        return QString(name).replace(QRegularExpression(QStringLiteral("[\"<>;]")), QStringLiteral(" "))
             .simplified().toUtf8();
     }
     QString text() const  // the form the host puts into the descriptor

@@ -64,9 +64,11 @@ bool pump(std::FILE* f, Feed feed)
 
 // Where base64 input may be cut so that decoding the part before the cut
 // and the rest separately gives the same bytes as decoding it whole: at the
-// start of a quantum, keeping the last complete quantum and everything after
-// it for later (so the final piece sees the real end of the input), and not
-// just after a pad character (which would trim the first piece).
+// start of a quantum (four alphabet bytes; the decoder skips every other
+// byte, even inside a quantum), keeping the last complete quantum and
+// everything after it for later (so the final piece sees the real end of the
+// input), and not just after a pad character (which would trim the first
+// piece).
 qsizetype base64Cut(const QByteArray& data)
 {
     static const QByteArray alphabet("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=");
@@ -75,17 +77,18 @@ qsizetype base64Cut(const QByteArray& data)
         valid[static_cast<unsigned char>(c)] = true;
     const auto* in = reinterpret_cast<const unsigned char*>(data.constData());
     const qsizetype n = data.size();
-    qsizetype prevStart = -1, lastStart = -1;
-    for (qsizetype i = 0; i < n;) {
-        if (!valid[in[i]]) {
-            ++i;
+    qsizetype prevStart = -1, lastStart = -1, start = -1;
+    int count = 0;  // alphabet bytes of the current quantum
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!valid[in[i]])
             continue;
+        if (count == 0)
+            start = i;
+        if (++count == 4) {  // complete quantum
+            prevStart = lastStart;
+            lastStart = start;
+            count = 0;
         }
-        if (i + 4 > n)
-            break;  // incomplete quantum
-        prevStart = lastStart;
-        lastStart = i;
-        i += 4;
     }
     // Cut at the start of the last complete quantum.
     qsizetype cut = lastStart;
