@@ -426,10 +426,15 @@ QCString MIMECodec::canonicalForm(const QCString& str)
 QByteArray MIMECodec::decodeBase64(const QByteArray& buf)
 {
     const qsizetype n = buf.size();
-    if (n <= 3)
-        return QByteArray();
     const unsigned char* in = bytes(buf);
     const auto& rev = B64Rev.v;
+    // Fewer than four alphabet bytes make no group: nothing to decode,
+    // however many line breaks or stray bytes stand around them.
+    int alphabet = 0;
+    for (qsizetype k = 0; k < n && alphabet < 4; ++k)
+        alphabet += rev[in[k]] >= 0;
+    if (alphabet < 4)
+        return QByteArray();
     const auto& dec = B64Dec.v;
     QByteArray out;
     // One spare byte: the fast path stores four bytes for three.
