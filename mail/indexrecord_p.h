@@ -7,6 +7,8 @@
 // accepts exactly what the stream readers of IndexClass and MimePart
 // accept, so a lazily read entry reads as an eagerly read one.
 
+#include "orvanemail_export.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,7 +21,9 @@ namespace Orvane {
 
 /// The bytes of an index file: mapped when possible, else read once into
 /// memory. Immutable once made; shared by the entries that refer to it.
-class IndexImage
+// Exported (though private) for the index fuzz target, which checks the
+// lazy record reader against the stream reader.
+class ORVANEMAIL_EXPORT IndexImage
 {
 public:
     /// Maps (or reads) the file \a path; null when it cannot be opened.
@@ -56,7 +60,7 @@ struct RawRecord {
 
 /// Reads the record at \a pos of \a d (\a size bytes) without decoding it.
 /// False when the stream readers would fail on it (short, or corrupt).
-bool scanRecord(const uchar* d, qint64 size, qint64 pos, RawRecord* r);
+ORVANEMAIL_EXPORT bool scanRecord(const uchar* d, qint64 size, qint64 pos, RawRecord* r);
 
 /// Position of string field \a k (0 ID, 1 parent ID, 2 message ID) of the
 /// record at \a rec (the record was accepted by scanRecord()).
@@ -68,7 +72,7 @@ bool rawStringEquals(const uchar* d, qint64 at, const QString& s);
 /// True when the QString stored at \a at is empty or null.
 bool rawStringEmpty(const uchar* d, qint64 at);
 /// Size in bytes of the QString record at \a at (length word included).
-qint64 rawStringSize(const uchar* d, qint64 at);
+ORVANEMAIL_EXPORT qint64 rawStringSize(const uchar* d, qint64 at);
 /// A hash of a string's UTF-16 code units (the same for both forms).
 quint64 stringHash(const QString& s);
 quint64 rawStringHash(const uchar* d, qint64 at);
