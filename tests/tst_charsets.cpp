@@ -82,6 +82,23 @@ void tst_CharSets::translate_data()
     // The second '?' is the one of "?=", so no closing mark follows it.
     QTest::newRow("one ? inside") << QByteArray("=?utf-8?abc?=") << QStringLiteral("=?utf-8?abc?=") << none;
     QTest::newRow("b junk skipped, stops at pad") << QByteArray("=?utf-8?B?w6*k=ZGVm?=") << QStringLiteral("\u00e9") << none;
+    // RFC 2047, section 8: blanks and folds between words go, text keeps its
+    // blank; RFC 2231 adds a language after the charset.
+    QTest::newRow("8 word then text") << QByteArray("(=?ISO-8859-1?Q?a?= b)") << QStringLiteral("(a b)") << none;
+    QTest::newRow("8 folded") << QByteArray("(=?ISO-8859-1?Q?a?=\r\n    =?ISO-8859-1?Q?b?=)") << QStringLiteral("(ab)") << none;
+    QTest::newRow("8 two charsets") << QByteArray("(=?ISO-8859-1?Q?a?= =?ISO-8859-2?Q?_b?=)") << QStringLiteral("(a b)") << none;
+    QTest::newRow("2231 language") << QByteArray("=?US-ASCII*EN?Q?Keith_Moore?=") << QStringLiteral("Keith Moore") << none;
+    // mimekit/messages__japanese.eml: stateful ISO-2022-JP over two words.
+    QTest::newRow("japanese") << QByteArray("=?ISO-2022-JP?B?GyRCRnxLXDhsJWEhPCVrJUYlOSVIGyhCICh0ZXN0aW5nIEph?=\r\n "
+                                            "=?ISO-2022-JP?B?cGFuZXNlIGVtYWlscyk=?=")
+                              << QStringLiteral("\u65e5\u672c\u8a9e\u30e1\u30fc\u30eb\u30c6\u30b9\u30c8 (testing Japanese emails)") << none;
+    // A character split between two words in one charset decodes whole.
+    QTest::newRow("split b") << QByteArray("=?utf-8?B?ww==?= =?UTF-8?B?qQ==?=") << QStringLiteral("\u00e9") << none;
+    QTest::newRow("split q") << QByteArray("=?utf-8?Q?=E3=81=BE=E3=81=BF=E3=82?= =?utf-8?Q?=80=E3=82=81=E3=82=82?=")
+                             << QStringLiteral("\u307e\u307f\u3080\u3081\u3082") << none;
+    // RFC 6532: raw UTF-8 is UTF-8, beside encoded words too.
+    QTest::newRow("6532 utf-8") << QByteArray("S\xc3\xa4ying hi \xf0\x9f\x8e\x89") << QStringLiteral("S\u00e4ying hi \U0001F389") << none;
+    QTest::newRow("utf-8 beside word") << QByteArray("\xc3\xa9t\xc3\xa9 =?utf-8?Q?=C3=A9?=") << QStringLiteral("\u00e9t\u00e9 \u00e9") << none;
 }
 
 void tst_CharSets::translate()

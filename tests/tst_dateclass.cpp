@@ -1,6 +1,5 @@
 #include <dateclass.h>
 
-#include <QDirIterator>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTextStream>
@@ -47,9 +46,6 @@ QString textStreamed(const DateClass& d)
 
 bool hasLineBreak(const QByteArray& a) { return a.contains('\r') || a.contains('\n'); }
 
-/// The fields up to the minute.
-QByteArray upToMinute(const QByteArray& f) { return f.left(f.indexOf(':', f.indexOf(':') + 1)); }
-
 const QByteArray FullRecord("00000004" "54756500" "00000004" "4d617200" "00000006" "2b3031303000"
                             "00000005" "00000003" "000007d2" "0000000e" "00000007" "00000009");
 
@@ -62,7 +58,6 @@ private slots:
     void cleanup() { setZone("UTC0"); }
     void parse_data();
     void parse();
-    void corpusSweep();
     void largeInput_data();
     void largeInput();
     void fromNumbersAndNames();
@@ -105,33 +100,6 @@ void tst_DateClass::parse()
     QFETCH(QCString, input);
     QFETCH(QByteArray, expected);
     QCOMPARE(fields(DateClass(input)), expected);
-}
-
-void tst_DateClass::corpusSweep()
-{
-    if (!QDir(QStringLiteral(ORVANE_CORPUS_DIR)).exists())
-        QSKIP("shared corpus not present");
-    int values = 0;
-    QDirIterator it(QStringLiteral(ORVANE_CORPUS_DIR), {QStringLiteral("*.eml"), QStringLiteral("*.txt")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile f(it.next());
-        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
-        // Date header values with their folds joined.
-        const QByteArray all = f.readAll().replace("\r\n", "\n").replace("\n ", " ").replace("\n\t", " ");
-        for (const QByteArray& line : all.split('\n')) {
-            if (!line.toLower().startsWith("date:"))
-                continue;
-            ++values;
-            const QByteArray where = f.fileName().toUtf8() + ": " + line;
-            const DateClass d{QCString(line.mid(5))};
-            // Every date in the corpus names a real day; the short form reads back to the same day and minute.
-            QVERIFY2(d.month >= 1 && d.toQDate().isValid() && !d.day_of_week.isNull(), where.constData());
-            QVERIFY2(!hasLineBreak(textStreamed(d).toUtf8()), where.constData());
-            QVERIFY2(upToMinute(fields(DateClass(d.toQCString()))) == upToMinute(fields(d)), where.constData());
-        }
-    }
-    QVERIFY2(values >= 200, QByteArray::number(values).constData());
 }
 
 void tst_DateClass::largeInput_data()
