@@ -89,6 +89,12 @@ struct MailFolderModel::Private {
     bool fetchQueued = false;
     Node root;
     QHash<QString, Node*> byId;
+    // Flat and in folder order, the top-level rows past the made nodes are
+    // the folder's entries from laterPos on: a node is made for a row only
+    // when it is fetched, so a folder of any size shows its first rows at
+    // once. Threading, sorting and lookups by ID make all nodes first.
+    std::vector<IndexClass*> later;
+    size_t laterPos = 0;
 
     IndexClass* entryOf(const Node* n) const
     {
@@ -117,6 +123,32 @@ struct MailFolderModel::Private {
     {
         return n == &root ? fetched : int(n->children.size());
     }
+    size_t pending() const { return later.size() - laterPos; }
+    int topRows() const { return int(root.children.size() + pending()); }
+    void make(IndexClass* e)
+    {
+        auto n = std::make_unique<Node>();
+        n->id = e->getID();
+        n->seq = nextSeq++;
+        n->parent = &root;
+        n->row = int(root.children.size());
+        byId.insert(n->id, n.get());
+        root.children.push_back(std::move(n));
+    }
+    // Makes the nodes of the next \a count pending entries.
+    void makeNext(size_t count)
+    {
+        count = std::min(count, pending());
+        root.children.reserve(root.children.size() + count);
+        for (size_t end = laterPos + count; laterPos < end; ++laterPos)
+            make(later[laterPos]);
+        if (!pending()) {
+            later.clear();
+            later.shrink_to_fit();
+            laterPos = 0;
+        }
+    }
+    void makeAll() { makeNext(pending()); }
 
     void build();
     void load(std::vector<Node*> nodes) const;
@@ -135,11 +167,17 @@ void MailFolderModel::Private::build()
 {
     root.children.clear();
     byId.clear();
+    later.clear();
+    laterPos = 0;
     fetched = 0;
     nextSeq = 0;
     if (!folder)
         return;
-    const std::vector<IndexClass*> entries = folder->indexIDict()->entries();
+    std::vector<IndexClass*> entries = folder->indexIDict()->entries();
+    if (!threaded && sortColumn < 0) {
+        later = std::move(entries);
+        return;
+    }
     std::vector<std::unique_ptr<Node>> nodes;
     nodes.reserve(entries.size());
     byId.reserve(qsizetype(entries.size()));
@@ -358,7 +396,7 @@ void MailFolderModel::Private::attach(std::unique_ptr<Node> n, Node* parent)
     const int r = insertPosition(parent, n.get());
     bool visible;
     if (parent == &root)
-        visible = r < fetched || fetched == int(root.children.size());
+        visible = r < fetched || fetched == topRows();
     else
         visible = shown(parent);
     if (visible)
@@ -456,6 +494,8 @@ IndexClass* MailFolderModel::entry(const QModelIndex& index) const
 
 QModelIndex MailFolderModel::indexOf(const QString& id, int column)
 {
+    if (d->pending() && !d->byId.contains(id))
+        d->makeAll();
     const Node* n = d->byId.value(id);
     if (!n)
         return QModelIndex();
@@ -518,7 +558,7 @@ int MailFolderModel::columnCount(const QModelIndex& parent) const
 bool MailFolderModel::hasChildren(const QModelIndex& parent) const
 {
     if (!parent.isValid())
-        return !d->root.children.empty();
+        return d->topRows() > 0;
     return parent.column() == 0 && !d->nodeOf(parent)->children.empty();
 }
 
@@ -617,6 +657,8 @@ void MailFolderModel::sort(int column, Qt::SortOrder order)
         nodes.push_back(d->nodeOf(i));
     d->sortColumn = column;
     d->sortOrder = order;
+    if (column >= 0)
+        d->makeAll();
     if (column >= 0 && column <= DateColumn) {
         std::vector<Node*> all;
         all.reserve(size_t(d->byId.size()));
@@ -636,7 +678,7 @@ void MailFolderModel::sort(int column, Qt::SortOrder order)
 
 bool MailFolderModel::canFetchMore(const QModelIndex& parent) const
 {
-    return !parent.isValid() && d->fetched < int(d->root.children.size());
+    return !parent.isValid() && d->fetched < d->topRows();
 }
 
 void MailFolderModel::fetchMore(const QModelIndex& parent)
@@ -655,7 +697,9 @@ void MailFolderModel::fetchMore(const QModelIndex& parent)
     }
     const QScopedValueRollback<bool> guard(d->announcing, true);
     const int first = d->fetched;
-    const int last = std::min(int(d->root.children.size()), first + d->batch) - 1;
+    const int last = std::min(d->topRows(), first + d->batch) - 1;
+    if (last >= int(d->root.children.size()))
+        d->makeNext(size_t(last + 1) - d->root.children.size());
     std::vector<Node*> rows;
     rows.reserve(size_t(last - first + 1));
     for (int r = first; r <= last; ++r)
@@ -680,8 +724,13 @@ QHash<int, QByteArray> MailFolderModel::roleNames() const
 
 void MailFolderModel::onStored(MailFolder* folder, const QString& id)
 {
-    if (folder != d->folder || d->byId.contains(id) || !folder->indexIDict()->find(id))
+    IndexClass* e = folder == d->folder ? folder->indexIDict()->find(id) : nullptr;
+    if (!e || d->byId.contains(id))
         return;
+    if (d->pending()) {  // after the rows not fetched yet, in folder order
+        d->later.push_back(e);
+        return;
+    }
     auto n = std::make_unique<Node>();
     n->id = id;
     n->seq = d->nextSeq++;
@@ -694,6 +743,12 @@ void MailFolderModel::onStored(MailFolder* folder, const QString& id)
 void MailFolderModel::onRemoved(MailFolder* folder, const QString& id)
 {
     Node* n = folder == d->folder ? d->byId.value(id) : nullptr;
+    if (!n && folder == d->folder && d->pending()) {  // a row not fetched yet
+        const IndexClass* e = folder->indexIDict()->find(id);
+        const auto it = std::find(d->later.begin() + std::ptrdiff_t(d->laterPos), d->later.end(), e);
+        if (it != d->later.end())
+            d->later.erase(it);
+    }
     if (!n)
         return;
     // Its replies become thread roots, as they would when the folder is
