@@ -63,6 +63,23 @@ void tst_AddressClass::parse_data()
     // Address bytes show as UTF-8 when well-formed, else as Latin-1.
     raw("utf-8 address", QStringLiteral("\u00c3\u00bc@x"), QStringLiteral("~|\u00c3\u00bc@x|~|<\u00c3\u00bc@x>|\u00fc@x"));
     raw("truncated utf-8 address", QStringLiteral("\u00c3@x"), QStringLiteral("~|\u00c3@x|~|<\u00c3@x>|\u00c3@x"));
+    // RFC 5322, appendix A, and real messages: quoted names with escapes,
+    // comments anywhere, routes, a bare local name.
+    raw("A.1.2 quoted", QStringLiteral("\"Joe Q. Public\" <john.q.public@example.com>"),
+        QStringLiteral("Joe Q. Public|john.q.public@example.com|Joe Q. Public|\"Joe Q. Public\"  <john.q.public@example.com>|\"Joe Q. Public\" <john.q.public@example.com>"));
+    raw("A.1.2 escapes", QStringLiteral("\"Giant; \\\"Big\\\" Box\" <sysservices@example.net>"),
+        QStringLiteral("Giant; \"Big\" Box|sysservices@example.net|Giant; \"Big\" Box|\"Giant; \\\"Big\\\" Box\"  <sysservices@example.net>|\"Giant; \"Big\" Box\" <sysservices@example.net>"));
+    raw("A.5 comments", QStringLiteral("Pete(A wonderful \\) chap) <pete(his account)@silly.test(his host)>"),
+        QStringLiteral("Pete|pete@silly.test|Pete|\"Pete\"  <pete@silly.test>|\"Pete\" <pete@silly.test>"));
+    raw("A.6.3 route", QStringLiteral("<@a.test,@b.test:joe@c.test>"), QStringLiteral("~|joe@c.test|~|<joe@c.test>|joe@c.test"));
+    raw("comment after", QStringLiteral("aperson@dom.ain (Anne P. Erson)"), QStringLiteral("~|aperson@dom.ain|~|<aperson@dom.ain>|aperson@dom.ain"));
+    raw("quoted name holds @", QStringLiteral("\"user@gmail.com via Lista\" <lista@example.org>"),
+        QStringLiteral("user@gmail.com via Lista|lista@example.org|user@gmail.com via Lista|\"user@gmail.com via Lista\"  <lista@example.org>|\"user@gmail.com via Lista\" <lista@example.org>"));
+    raw("6532 utf-8", QStringLiteral("J\u00c3\u00b8ran <j\u00c3\u00b8ran@example.com>"),
+        QStringLiteral("J\u00c3\u00b8ran|j\u00c3\u00b8ran@example.com|J\u00f8ran|\"J\u00c3\u00b8ran\"  <j\u00c3\u00b8ran@example.com>|\"J\u00f8ran\" <j\u00f8ran@example.com>"));
+    raw("encoded word in quotes", QStringLiteral("\"=?utf-8?Q?Jos=C3=A9_Mart=C3=ADnez?=\" <jose@example.com>"),
+        QStringLiteral("=?utf-8?Q?Jos=C3=A9_Mart=C3=ADnez?=|jose@example.com|Jos\u00e9 Mart\u00ednez|=?utf-8?Q?Jos=C3=A9_Mart=C3=ADnez?= <jose@example.com>|\"Jos\u00e9 Mart\u00ednez\" <jose@example.com>"));
+    raw("local name", QStringLiteral("user2"), QStringLiteral("~|user2|~|<user2>|user2"));
     // Non-ASCII names become one UTF-8 base64 encoded word, however long.
     auto uni = [](const char* name, const QString& in, const QString& out) { QTest::newRow(name) << true << in << out; };
     uni("unicode: comma in name", QStringLiteral("M\u00fcller, Hans <h@x>"),

@@ -30,6 +30,13 @@ void tst_AddressListClass::parse_data()
     row("encoded names, latin1 bytes", QStringLiteral("=?utf-8?Q?D=C3=BCrst?= <d@x>, R\u00e9my <r@y>"), 0,
         QStringLiteral("2 # \"D\u00fcrst\" <d@x>, \"R\u00e9my\" <r@y> # =?utf-8?Q?D=C3=BCrst?= <d@x>, \"R\u00e9my\"  <r@y>"));
     row("nul ends the text", QStringLiteral("a@x") + QChar(0) + QStringLiteral(", b@y"), 0, QStringLiteral("1 # a@x # <a@x>"));
+    // RFC 5322, A.1.3 and A.1.2: groups give their members, nothing else.
+    row("A.1.3 group", QStringLiteral("A Group:Ed Jones <c@a.test>,joe@where.test,John <jdoe@one.test>;"), 0,
+        QStringLiteral("3 # \"Ed Jones\" <c@a.test>, joe@where.test, \"John\" <jdoe@one.test> # \"Ed Jones\"  <c@a.test>, <joe@where.test>, \"John\"  <jdoe@one.test>"));
+    row("A.1.2 empty group", QStringLiteral("Undisclosed recipients:;"), 0, QStringLiteral("0 #  # ~"));
+    row("empty group, comment", QStringLiteral("unlisted-recipients:; (no To-header on input)"), 0, QStringLiteral("0 #  # ~"));
+    row("group then mailbox", QStringLiteral("Team: a@x.org, b@y.org;, c@z.org"), 0,
+        QStringLiteral("3 # a@x.org, b@y.org, c@z.org # <a@x.org>, <b@y.org>, <c@z.org>"));
     // The header parser replaces a list whose header form is null.
     row("commas only", QStringLiteral(",,,"), 0, QStringLiteral("0 #  # ~"));
     row("unicode names encoded", QStringLiteral("\"P\u00e9rez, Ana\" <a@x>, Bob <\u00fc@y>"), 1,

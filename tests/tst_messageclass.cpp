@@ -20,6 +20,8 @@ private slots:
     void parts();
     void diagnostics_data();
     void diagnostics();
+    void names_data();
+    void names();
     void helpers_data();
     void helpers();
     void headerRoundTrip();
@@ -324,6 +326,66 @@ void tst_MessageClass::helpers()
     for (const QCString& p : list)
         got << QString::fromLatin1(p);
     QCOMPARE(got.join(QLatin1Char('|')), out);
+}
+
+// Attachment names (RFC 2231, RFC 2047 in quotes) and delimiter lines.
+void tst_MessageClass::names_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("parts");  // "type mimetype name" per leaf, joined by " | "
+    auto leaf = [](const char* header) { return QByteArray("From: a@x\r\n") + header + "\r\n\r\nbody\r\n"; };
+    // Content-Disposition's filename, else Content-Type's name, whether
+    // or not there is a Content-Disposition line.
+    QTest::newRow("filename only") << leaf("Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"r.pdf\"")
+                                   << QStringLiteral("attachment application/pdf r.pdf");
+    QTest::newRow("name, no disposition") << leaf("Content-Type: application/pdf; name=\"x.pdf\"")
+                                          << QStringLiteral("attachment application/pdf x.pdf");
+    QTest::newRow("filename beats name") << leaf("Content-Type: image/png; name=a.png\r\nContent-Disposition: inline; filename=b.png")
+                                         << QStringLiteral("attachment image/png b.png");
+    QTest::newRow("quoted semicolon") << leaf("Content-Type: application/pdf; name=\"a;b.pdf\"; x=y")
+                                      << QStringLiteral("attachment application/pdf a;b.pdf");
+    QTest::newRow("no name") << leaf("Content-Type: application/pdf") << QStringLiteral("attachment application/pdf attachment.dat");
+    // RFC 2231: extended values, continuations, charset and language.
+    QTest::newRow("2231 extended") << leaf("Content-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"
+                                           " filename*=utf-8''%E2%82%AC%20informe.pdf")
+                                   << QStringLiteral("attachment application/pdf \u20ac informe.pdf");
+    QTest::newRow("2231 language") << leaf("Content-Type: application/x-stuff;\r\n name*=us-ascii'en-us'This%20is%20%2A%2A%2Afun%2A%2A%2A")
+                                   << QStringLiteral("attachment application/x-stuff This is ***fun***");
+    QTest::newRow("2231 continuations")
+        << leaf("Content-Type: application/x-stuff;\r\n name*0*=us-ascii'en'This%20is%20even%20more%20;\r\n"
+                " name*1*=%2A%2A%2Afun%2A%2A%2A%20;\r\n name*2=\"isn't it!\"")
+        << QStringLiteral("attachment application/x-stuff This is even more ***fun*** isn't it!");
+    QTest::newRow("2231 latin-1 parts") << leaf("Content-Type: text/plain; charset=us-ascii\r\nContent-Disposition: attachment;\r\n"
+                                                " filename*1=\".txt\"; filename*0*=iso-8859-1''%E9t%E9")
+                                        << QStringLiteral("attachment text/plain \u00e9t\u00e9.txt");
+    // RFC 2047 words inside a quoted value, raw UTF-8 in a quoted value.
+    QTest::newRow("2047 in quotes") << leaf("Content-Type: application/octet-stream; name=\"=?utf-8?B?w6kudHh0?=\"")
+                                    << QStringLiteral("attachment application/octet-stream \u00e9.txt");
+    QTest::newRow("raw utf-8") << leaf("Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"\xc3\xa9.pdf\"")
+                               << QStringLiteral("attachment application/pdf \u00e9.pdf");
+    // Delimiter lines (RFC 2046 5.1.1): an inner boundary that starts with
+    // the outer one does not split the outer part (testmsgs__boundary-name-clash).
+    const QByteArray clash = "From: a@x\r\nContent-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n--XX\r\n"
+                             "Content-Type: multipart/alternative; boundary=\"XX-inner\"\r\n\r\n--XX-inner\r\n\r\none\r\n"
+                             "--XX-inner\r\nContent-Type: text/html\r\n\r\n<p>two\r\n--XX-inner--\r\n"
+                             "--XX\r\nContent-Type: image/gif; name=g.gif\r\n\r\nGIF\r\n--XX--\r\n";
+    QTest::newRow("boundary clash") << clash
+                                    << QStringLiteral("text text/plain attachment.dat | text text/html attachment.dat | "
+                                                      "attachment image/gif g.gif");
+    // Blanks may follow a delimiter; one not at a line start is text.
+    QTest::newRow("delimiter blanks") << QByteArray("Content-Type: multipart/mixed; boundary=B\n\n--B \t\n\none x--B\n--B  \n\ntwo\n--B-- \n")
+                                      << QStringLiteral("text text/plain attachment.dat | text text/plain attachment.dat");
+}
+
+void tst_MessageClass::names()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, parts);
+    const MessageClass m{QCString(text)};
+    QStringList got;
+    for (const auto& p : m.partList)
+        got << QString::fromLatin1(p->type + ' ' + p->mimetype + ' ') + QString::fromUtf8(p->name);
+    QCOMPARE(got.join(QLatin1String(" | ")), parts);
 }
 
 // The header alone: taken out, made into a message without parts, and

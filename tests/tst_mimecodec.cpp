@@ -19,6 +19,7 @@ private slots:
     void transforms();
     void base64_data();
     void base64();
+    void base64Breaks();
     void base64Encode();
     void footer_data();
     void footer();
@@ -131,6 +132,19 @@ void tst_MIMECodec::base64()
     // the bytes there are readable (a view into a larger buffer).
     const QByteArray buffer = "==" + input;
     QCOMPARE(MIMECodec::decodeBase64(QByteArray::fromRawData(buffer.constData() + 2, input.size())).toHex(), expectedHex);
+}
+
+// RFC 2045 6.8: bytes outside the alphabet are skipped wherever they stand,
+// inside a group of four too.
+void tst_MIMECodec::base64Breaks()
+{
+    const QByteArray text = "Zm9vYmFyYg==";
+    for (const QByteArray& junk : {QByteArray("\r\n"), QByteArray(" "), QByteArray("\t"), QByteArray("*")})
+        for (int at = 0; at <= text.size(); ++at) {
+            QByteArray broken = text;
+            broken.insert(at, junk);
+            QCOMPARE(MIMECodec::decodeBase64(broken), QByteArray("foobarb"));
+        }
 }
 
 void tst_MIMECodec::base64Encode()
