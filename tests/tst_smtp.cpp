@@ -559,8 +559,11 @@ void tst_Smtp::oldTimeouts()
     QCOMPARE(smtp->timeout(Smtp::DataStage), 2 * 60 * 1000);
     QCOMPARE(smtp->timeout(Smtp::DataBlockStage), 3 * 60 * 1000);
     QCOMPARE(smtp->timeout(Smtp::DataEndStage), 10 * 60 * 1000);
+    QCOMPARE(Smtp::defaultTimeout(Smtp::LookupStage), smtp->timeout(Smtp::LookupStage));
     QCOMPARE(Smtp::defaultTimeout(Smtp::Stage(-1)), 0);
     QCOMPARE(Smtp::defaultTimeout(Smtp::Stage(Smtp::QuitStage + 1)), 0);
+    smtp->setTimeout(Smtp::Stage(-1), 5);  // ignored, and no other field touched
+    smtp->setTimeout(Smtp::Stage(Smtp::QuitStage + 1), 5);
     smtp->setTimeout(Smtp::MailStage, 1);
     QCOMPARE(smtp->timeout(Smtp::MailStage), 1);
     smtp->setTimeout(Smtp::MailStage, 0);
