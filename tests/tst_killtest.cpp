@@ -38,6 +38,7 @@ private:
     }
     static void fill(const QString& path, int n)
     {
+        QDir().mkpath(path);
         LocalMailFolder f(path);
         for (int i = 0; i < n; ++i)
             QVERIFY(!f.createMessage(QCString(text("m" + QByteArray::number(i))), "u",
@@ -97,10 +98,13 @@ void tst_KillTest::faultPoints()
 {
     const QString master = tmp.path() + QLatin1String("/master");
     fill(master, 20);
-    for (IndexClass* e : LocalMailFolder(master).indexIDict()->entries()) {
-        MessageDevice dev(e);
-        dev.loadDescriptor(false);
-        dev.saveDescriptor();
+    {
+        LocalMailFolder f(master);
+        for (IndexClass* e : f.indexIDict()->entries()) {
+            MessageDevice dev(e);
+            dev.loadDescriptor(false);
+            dev.saveDescriptor();
+        }
     }
     const Texts before = texts(master);
     for (int point = 1; point <= 7; ++point) {
