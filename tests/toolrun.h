@@ -4,14 +4,11 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 
 /// One run of the tool: exit code (-1: did not start or finish, -2: crashed), stdout, stderr.
 struct Run {
     int rc = -1;
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
 };
 
 /// Runs the tool with \a args and \a input on stdin; its settings live under \a configHome.
@@ -43,7 +40,5 @@ inline Run runTool(const QStringList& args, const QString& configHome,
 inline QString writeTestFile(const QString& path, const QByteArray& data)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        return QString();
-    return path;
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size() ? path : QString();
 }

@@ -1,8 +1,8 @@
 // Messages composed in a folder: compared with literal texts written from
-// the composition rules, and read back by other mail readers (Python's email
-// package, modern policy and compat32, and GMime) and by our own
-// MessageClass, which must find the headers set, the parts added and, byte
-// for byte, the content handed to setPartData.
+// the composition rules, and read back by Python's email package (modern
+// policy and compat32), GMime and our own MessageClass, which must find the
+// headers set, the parts added and, byte for byte, the content handed to
+// setPartData.
 
 #include <indexclass.h>
 #include <localmailfolder.h>
@@ -15,7 +15,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
@@ -24,26 +23,21 @@
 #include <QTest>
 
 #include <functional>
-#include <map>
 #include <memory>
+
+#include "toolrun.h"
+
+using namespace Qt::StringLiterals;
+
+#ifndef ORVANE_GMIME_CHECK
+#define ORVANE_GMIME_CHECK ""  // the GMime reader is not built
+#endif
 
 namespace {
 
 struct Person {
     QString name, addr;
-    // The display name a reader finds: a quoted comma stays; quotes,
-    // semicolons and angle brackets become blanks.
-    QByteArray headerName() const
-    {
-        return QString(name).replace(QRegularExpression(QStringLiteral("[\"<>;]")), QStringLiteral(" "))
-            .simplified().toUtf8();
-    }
-    QString text() const  // the form the host puts into the descriptor
-    {
-        QString n = name;
-        n.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
-        return name.isEmpty() ? addr : QLatin1Char('"') + n + QLatin1String("\" <") + addr + QLatin1Char('>');
-    }
+    QString text() const { return name.isEmpty() ? addr : u"\"%1\" <%2>"_s.arg(name, addr); }
 };
 
 struct PartSpec {
@@ -58,11 +52,7 @@ struct Case {
     QString subject, inReplyTo;
     QStringList references;
     std::vector<PartSpec> parts;  // as the message ends up
-    // Editing: part 0 first set to firstDraft; a part inserted at doomedAt,
-    // filled, then deleted; part 0 finally quotes the message's boundary.
-    QByteArray firstDraft = QByteArray();
-    int doomedAt = -1;
-    bool quoteBoundary = false;
+    bool edited = false;          // a part deleted and part 0 replaced after composing
 };
 
 // Zero bytes, 0xFF runs, every byte value, lone CR and LF, then noise.
@@ -132,8 +122,7 @@ std::vector<Case> cases()
         {u("edited: part replaced, part deleted, boundary quoted"), {u("Editor"), u("ed@example.com")},
          {{u("Reader"), u("reader@example.com")}}, {}, u("Edited draft"), QString(), {},
          {{"text", "text/plain", "8bit", "utf-8", "", "final text\n"},
-          {"attachment", "application/octet-stream", "base64", "", "kept.bin", binary(777, 8)}},
-         "first draft, replaced later\n", 1, true},
+          {"attachment", "application/octet-stream", "base64", "", "kept.bin", binary(777, 8)}}, true},
     };
 }
 
@@ -143,43 +132,33 @@ QByteArray sha256(const QByteArray& b) { return QCryptographicHash::hash(b, QCry
 // quoted-printable decoders add.
 QByteArray ownDecode(const QByteArray& body, const QByteArray& encoding)
 {
-    QByteArray d = MIMECodec::decode(body + '\0', encoding.constData());
-    if (encoding.toLower() != "base64" && d.endsWith('\0'))
-        d.chop(1);
-    return d;
+    const QByteArray d = MIMECodec::decode(body + '\0', encoding.constData());
+    return encoding.toLower() != "base64" && d.endsWith('\0') ? d.chopped(1) : d;
 }
 
-// A new message in \a f: \a describe fills its descriptor, then the parts
-// are created (their data is not set yet).
-std::unique_ptr<MessageDevice> newMessage(LocalMailFolder& f, const std::function<void(MessageDescriptor&)>& describe,
-                                          const std::vector<PartSpec>& parts)
+// Composes a message in \a f: \a describe fills its descriptor, every part
+// is created, then their data set in order (without parts it is saved as it
+// is); its text, or a note of what failed.
+QByteArray compose(LocalMailFolder& f, const std::function<void(MessageDescriptor&)>& describe, const std::vector<PartSpec>& parts = {},
+                   IndexClass** entry = nullptr)
 {
-    auto dev = std::make_unique<MessageDevice>(f.indexIDict()->find(f.createMessage()));
-    dev->loadDescriptor(false);
-    describe(dev->getDescriptor());
-    dev->saveDescriptor();
+    MessageDevice dev(f.indexIDict()->find(f.createMessage()));
+    dev.loadDescriptor(false);
+    describe(dev.getDescriptor());
+    dev.saveDescriptor();
     for (const PartSpec& spec : parts) {
-        MimePart* p = (*dev)[dev->createPart()];
+        MimePart* p = dev[dev.createPart()];
         std::tie(p->type, p->mimetype, p->encoding, p->charset, p->name) =
             std::tie(spec.type, spec.mimetype, spec.encoding, spec.charset, spec.name);
     }
-    return dev;
-}
-
-// Composes a message with \a parts set in order (without parts it is saved
-// as it is); its text, or a note of what failed.
-QByteArray compose(LocalMailFolder& f, const std::function<void(MessageDescriptor&)>& describe,
-                   const std::vector<PartSpec>& parts = {}, IndexClass** entry = nullptr)
-{
-    const std::unique_ptr<MessageDevice> dev = newMessage(f, describe, parts);
     QByteArray failed;
     for (size_t i = 0; i < parts.size(); ++i)
-        failed += dev->setPartData(int(i), parts[i].data) ? "" : "setPartData failed";
-    if (parts.empty() && !dev->saveMessage(-1, QByteArray()))
+        failed += dev.setPartData(int(i), parts[i].data) ? "" : "setPartData failed";
+    if (parts.empty() && !dev.saveMessage(-1, QByteArray()))
         failed += "saveMessage failed";
     if (entry)
-        *entry = dev->index();
-    return failed + dev->rfc822Message();
+        *entry = dev.index();
+    return failed + dev.rfc822Message();
 }
 
 // What varies from run to run, replaced once its form has been checked: the
@@ -187,20 +166,20 @@ QByteArray compose(LocalMailFolder& f, const std::function<void(MessageDescripto
 // the host in the Message-ID (HOST).
 QByteArray normalised(const QByteArray& text, const QString& id)
 {
-    const QString uuid = QString(id).remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+    const QString uuid = QString(id).remove(u'{').remove(u'}');
     QString s = QString::fromLatin1(text);
-    static const QRegularExpression date(QStringLiteral(
-        "^Date: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}\n"));
-    s.replace(date, QStringLiteral("Date: DATE\n"));
+    static const QRegularExpression date(
+        u"^Date: [A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}\n"_s);
+    s.replace(date, u"Date: DATE\n"_s);
     // The boundary: "-boundary", the short date (blanks as "_", lower
     // case) and the UUID, at most 70 characters of RFC 2046's set.
-    static const QRegularExpression bnd(QStringLiteral(
-        "boundary=\"(-boundary[a-z]{3},_\\d{2}_[a-z]{3}_\\d{4}_\\d{2}:\\d{2}[0-9a-f-]{36})\""));
+    static const QRegularExpression bnd(
+        u"boundary=\"(-boundary[a-z]{3},_\\d{2}_[a-z]{3}_\\d{4}_\\d{2}:\\d{2}[0-9a-f-]{36})\""_s);
     const QString b = bnd.match(s).captured(1);
     if (!b.isEmpty() && b.size() <= 70 && b.endsWith(uuid))
-        s.replace(b, QStringLiteral("BOUNDARY"));
-    static const QRegularExpression mid(QStringLiteral("<[0-9a-f-]{36}@[A-Za-z0-9.-]+>"));
-    return s.replace(mid, QStringLiteral("<UUID@HOST>")).replace(uuid, QStringLiteral("UUID")).toLatin1();
+        s.replace(b, u"BOUNDARY"_s);
+    static const QRegularExpression mid(u"<[0-9a-f-]{36}@[A-Za-z0-9.-]+>"_s);
+    return s.replace(mid, u"<UUID@HOST>"_s).replace(uuid, u"UUID"_s).toLatin1();
 }
 
 } // namespace
@@ -211,17 +190,14 @@ class tst_ComposeInterop : public QObject
 private slots:
     void initTestCase();
     void literalTexts();
-    void foldedRecipients();
-    void headerInjection();
+    void headerLines();
     void versionsInMessagesFile();
     void views();
-    void ownReader_data() { rows(false); }
-    void ownReader();
-    void readers_data() { rows(true); }
+    void readers_data();
     void readers();
 
 private:
-    void rows(bool readers);
+    void ownReader(const Case& c, IndexClass* e);
     // What a reader decodes from part i: the data, plus the footer when the
     // quoted-printable encoder appended it (to the last "text" part of a
     // message with two or more parts).
@@ -235,79 +211,61 @@ private:
     }
     QString folderPath()
     {
-        const QString p = tmp.filePath(QStringLiteral("f%1").arg(++serial));
+        const QString p = tmp.filePath(u"f%1"_s.arg(++serial));
         QDir().mkpath(p);
         return p;
     }
+    QString emlPath(size_t i) const { return tmp.filePath(u"msg%1.eml"_s.arg(i)); }
     QTemporaryDir tmp;
     int serial = 0;
-    QByteArray footer;  // what the encoder appends: "\n" + the footer file
+    QByteArray footer = "\n-- \nSent from a test — pié de página\n";  // "\n" + the footer file
     std::vector<Case> all = cases();
-    struct Result {
-        QByteArray text, messageID;
-        QString file;
-        std::vector<MimePart> parts;  // the stored records, offsets relative to the text
-    };
-    std::map<QString, Result> composed;
+    std::unique_ptr<LocalMailFolder> folder;  // the cases' messages
+    QStringList ids;                          // their index IDs
 };
 
 void tst_ComposeInterop::initTestCase()
 {
     QVERIFY(tmp.isValid());
     // The footer comes from a file named in the user's settings.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, tmp.filePath(QStringLiteral("settings")));
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, tmp.filePath(QStringLiteral("settings")));
-    const QByteArray footerBody = "-- \nSent from a test — pié de página\n";
-    footer = "\n" + footerBody;
-    QFile footerFile(tmp.filePath(QStringLiteral("footer.txt")));
-    QVERIFY(footerFile.open(QIODevice::WriteOnly) && footerFile.write(footerBody) == footerBody.size());
-    footerFile.close();
-    QSettings(QSettings::UserScope, QStringLiteral("Norvatec"), QStringLiteral("Tovik"))
-        .setValue(QStringLiteral("/email/footerText"), footerFile.fileName());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, tmp.filePath(u"settings"_s));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, tmp.filePath(u"settings"_s));
+    const QString footerFile = writeTestFile(tmp.filePath(u"footer.txt"_s), footer.mid(1));
+    QSettings(QSettings::UserScope, u"Norvatec"_s, u"Tovik"_s).setValue(u"/email/footerText"_s, footerFile);
 
-    LocalMailFolder folder(folderPath());
-    for (Case& c : all) {
+    folder = std::make_unique<LocalMailFolder>(folderPath());
+    for (size_t k = 0; k < all.size(); ++k) {
+        Case& c = all[k];
         std::vector<PartSpec> parts = c.parts;
-        if (c.doomedAt >= 0)
-            parts.insert(parts.begin() + c.doomedAt, {"attachment", "application/zip", "base64", "", "x.zip", binary(5000, 9)});
-        const std::unique_ptr<MessageDevice> devp = newMessage(folder, [&](MessageDescriptor& d) {
+        if (c.edited)  // a part at 1, deleted once filled
+            parts.insert(parts.begin() + 1, {"attachment", "application/zip", "base64", "", "x.zip", binary(5000, 9)});
+        IndexClass* e = nullptr;
+        const QByteArray text = compose(*folder, [&](MessageDescriptor& d) {
             d.from = c.from.text();
             for (const Person& p : c.to)
                 d.to << p.text();
             for (const Person& p : c.cc)
                 d.cc << p.text();
             std::tie(d.subject, d.inReplyTo, d.references) = std::tie(c.subject, c.inReplyTo, c.references);
-        }, parts);
-        MessageDevice& dev = *devp;
-        if (!c.firstDraft.isEmpty())
-            QVERIFY(dev.setPartData(0, c.firstDraft));
-        for (size_t i = 0; i < parts.size(); ++i)
-            QVERIFY2(dev.setPartData(int(i), parts[i].data), qPrintable(c.tag));
-        if (c.doomedAt >= 0) {
+        }, parts, &e);
+        QVERIFY2(text.startsWith("Date: "), text.left(100).constData());  // nothing failed
+        MessageDevice dev(e);
+        dev.loadDescriptor(false);
+        if (c.edited) {
             QVERIFY(!dev.deletePart(int(parts.size())));
-            QVERIFY(dev.deletePart(c.doomedAt));
+            QVERIFY(dev.deletePart(1));
             QVERIFY(!dev.setPartData(int(c.parts.size()), "x"));
-        }
-        if (c.quoteBoundary) {
-            const QRegularExpression bnd(QStringLiteral("boundary=\"([^\"]+)\""));
+            // Part 0 replaced by text that quotes the boundary: the boundary changes.
+            static const QRegularExpression bnd(u"boundary=\"([^\"]+)\""_s);
             const QByteArray old = bnd.match(QString::fromLatin1(dev.rfc822Message())).captured(1).toLatin1();
             QVERIFY(!old.isEmpty());
             c.parts[0].data += "\n--" + old + "\nContent-Type: text/plain\n\nnot a part\n--" + old + "--\n";
             QVERIFY(dev.setPartData(0, c.parts[0].data));
             QVERIFY(!dev.rfc822Message().contains("boundary=\"" + old + "\""));
         }
-        Result& r = composed[c.tag];
-        r.text = dev.rfc822Message();
-        dev.loadDescriptor(false);
-        r.messageID = dev.getDescriptor().messageID.toLatin1();
-        QCOMPARE(dev.index()->getMessageID().toLatin1(), r.messageID);
-        for (int i = 0; i < dev.getPartCount(); ++i) {
-            r.parts.push_back(*dev[i]);
-            r.parts.back().offset -= qint32(dev.index()->getUniblockOffset());
-        }
-        r.file = tmp.filePath(QStringLiteral("msg%1.eml").arg(composed.size()));
-        QFile f(r.file);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(r.text) == r.text.size());
+        QCOMPARE(e->getMessageID(), dev.getDescriptor().messageID);
+        ids << e->getID();
+        QVERIFY(!writeTestFile(emlPath(k), dev.rfc822Message()).isEmpty());
     }
 }
 
@@ -316,9 +274,9 @@ void tst_ComposeInterop::literalTexts()
     LocalMailFolder f(folderPath());
     IndexClass* e = nullptr;
     QByteArray text = compose(f, [](MessageDescriptor& d) {
-        d.from = QStringLiteral("Jose Ruiz <jose@example.org>");
-        d.to = QStringList{QStringLiteral("ana@example.org")};
-        d.subject = QStringLiteral("Plain (text) = ok");
+        d.from = u"Jose Ruiz <jose@example.org>"_s;
+        d.to = QStringList{u"ana@example.org"_s};
+        d.subject = u"Plain (text) = ok"_s;
     }, {{"text", "text/plain", "quoted-printable", "iso-8859-1", "", "Hola=\n"}}, &e);
     // One part: no footer, no multipart frame; the body ends the text; an
     // ASCII subject stays as it is.
@@ -340,15 +298,15 @@ void tst_ComposeInterop::literalTexts()
     QCOMPARE(one.getDescriptor().attachments, (unsigned char)0);  // a text part is no attachment
 
     text = compose(f, [](MessageDescriptor& d) {
-        d.from = QStringLiteral("Jose Ruiz <jose@example.org>");
-        d.to = QStringList{QStringLiteral("ana@example.org")};
-        d.cc = QStringList{QStringLiteral("c@example.org")};
-        d.replyTo = QStringLiteral("r@example.org");
-        d.subject = QStringLiteral("Año ñ");
-        d.inReplyTo = QStringLiteral("parent@example.org");
-        d.references = QStringList{QStringLiteral("a@example.org"), QStringLiteral("parent@example.org")};
-        d.priority = QStringLiteral("High");
-        d.extraInfo = QStringLiteral("HEADER_EXTRA X-Custom: 1");  // no line end of its own
+        d.from = u"Jose Ruiz <jose@example.org>"_s;
+        d.to = QStringList{u"ana@example.org"_s};
+        d.cc = QStringList{u"c@example.org"_s};
+        d.replyTo = u"r@example.org"_s;
+        d.subject = u"Año ñ"_s;
+        d.inReplyTo = u"parent@example.org"_s;
+        d.references = QStringList{u"a@example.org"_s, u"parent@example.org"_s};
+        d.priority = u"High"_s;
+        d.extraInfo = u"HEADER_EXTRA X-Custom: 1"_s;  // no line end of its own
     }, {{"text", "text/plain", "quoted-printable", "iso-8859-1", "", "Hola Ana\n"},
         {"attachment", "application/octet-stream", "base64", "", "", QByteArray("\x00\x01\x02", 3)}}, &e);
     // The text part, set while it is the last text part of a multipart
@@ -392,13 +350,15 @@ void tst_ComposeInterop::literalTexts()
     QCOMPARE(two.getDescriptor().size, unsigned(e->getPartAt(0)->length + e->getPartAt(1)->length));
 }
 
-void tst_ComposeInterop::foldedRecipients()
+// Long recipient lists fold; empty headers stay; no line break in a value
+// can start a header of its own.
+void tst_ComposeInterop::headerLines()
 {
     LocalMailFolder f(folderPath());
     QStringList to;
     for (int i = 1; i <= 12; ++i)
-        to << QStringLiteral("a%1@example.org").arg(i, 2, 10, QLatin1Char('0'));
-    const QByteArray text = compose(f, [&](MessageDescriptor& d) { d.to = to; });
+        to << u"a%1@example.org"_s.arg(i, 2, 10, QLatin1Char('0'));
+    QByteArray text = compose(f, [&](MessageDescriptor& d) { d.to = to; });
     // Once the header text has passed 75 characters, every further address
     // starts a continuation line of its own.
     QByteArray expected = "To: <a01@example.org>, <a02@example.org>, <a03@example.org>, ";
@@ -407,19 +367,15 @@ void tst_ComposeInterop::foldedRecipients()
     QVERIFY2(text.contains("\n" + expected), text.constData());
     QVERIFY(text.endsWith("MIME-Version: 1.0\n"));  // no parts: nothing after the MIME version
     QVERIFY(compose(f, [](MessageDescriptor&) {}).contains("\nTo: \nFrom: \n"));
-}
 
-void tst_ComposeInterop::headerInjection()
-{
-    LocalMailFolder f(folderPath());
-    const QByteArray text = compose(f, [](MessageDescriptor& d) {
-        d.subject = QStringLiteral("Hi\r\nBcc: victim@example.org");
-        d.from = QStringLiteral("a@example.org\r\nX-Evil: 1");
-        d.to = QStringList{QStringLiteral("b@example.org\nX-Evil: 2")};
-        d.messageID = QStringLiteral("id\r\nX-Evil: 3");
-        d.inReplyTo = QStringLiteral("p\nX-Evil: 4");
-        d.references = QStringList{QStringLiteral("r\nX-Evil: 5")};
-        d.priority = QStringLiteral("High\nX-Evil: 6");
+    text = compose(f, [](MessageDescriptor& d) {
+        d.subject = u"Hi\r\nBcc: victim@example.org"_s;
+        d.from = u"a@example.org\r\nX-Evil: 1"_s;
+        d.to = QStringList{u"b@example.org\nX-Evil: 2"_s};
+        d.messageID = u"id\r\nX-Evil: 3"_s;
+        d.inReplyTo = u"p\nX-Evil: 4"_s;
+        d.references = QStringList{u"r\nX-Evil: 5"_s};
+        d.priority = u"High\nX-Evil: 6"_s;
     }, {{"attachment", "application/octet-stream", "base64", "", "", "x"},
         {"attachment", "application/octet-stream", "base64", "", "say \"hi\"; \\now.txt\nX-Evil: 7", "y"}});
     for (const QByteArray& line : text.split('\n'))
@@ -429,6 +385,9 @@ void tst_ComposeInterop::headerInjection()
     QVERIFY(text.contains("filename=\"say \\\"hi\\\"; \\\\now.txt X-Evil: 7\"\n"));
 }
 
+// Each version of a message goes to the messages file as "From - <date>\r\n"
+// + text + "\r\n"; the entry points at the last, whose parts point into it.
+// A body to be copied from a messages file that is gone: nothing changes.
 void tst_ComposeInterop::versionsInMessagesFile()
 {
     const QString path = folderPath();
@@ -436,28 +395,25 @@ void tst_ComposeInterop::versionsInMessagesFile()
     IndexClass* e = nullptr;
     const QByteArray text = compose(f, [](MessageDescriptor&) {},
         {{"text", "text/plain", "7bit", "us-ascii", "", "A"}, {"attachment", "text/plain", "7bit", "", "b.txt", "B"}}, &e);
-    QFile file(path + QLatin1String("/messages"));
+    QFile file(path + "/messages"_L1);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray all = file.readAll();
-    // Two versions, each "From - <date>\r\n" + text + "\r\n"; the entry
-    // points at the last, whose parts point into it.
-    static const QRegularExpression sep(QStringLiteral("^From - [A-Z][a-z]{2} [A-Z][a-z]{2} +\\d+ \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n"
-                                                       ".*\r\nFrom - [ -~]+\r\n$"), QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression sep(u"^From - [A-Z][a-z]{2} [A-Z][a-z]{2} +\\d+ \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n"
+                                        ".*\r\nFrom - [ -~]+\r\n$"_s, QRegularExpression::DotMatchesEverythingOption);
     QVERIFY(sep.match(QString::fromLatin1(all.left(e->getUniblockOffset()))).hasMatch());
     QCOMPARE(all.mid(e->getUniblockOffset()), text + "\r\n");
-    QCOMPARE(all.mid(e->getPartAt(0)->offset, e->getPartAt(0)->length) + all.mid(e->getPartAt(1)->offset, e->getPartAt(1)->length),
-             QByteArray("AB"));
+    const MimePart *p0 = e->getPartAt(0), *p1 = e->getPartAt(1);
+    QCOMPARE(all.mid(p0->offset, p0->length) + all.mid(p1->offset, p1->length), QByteArray("AB"));
 
-    // A stored body must be copied from a messages file that is gone:
-    // nothing is changed.
-    const long offset = e->getPartAt(0)->offset;
+    const long offset = p0->offset;
     QVERIFY(file.remove());
-    const QByteArray diag = "No reading rights for " + QFile::encodeName(file.fileName());
-    QTest::ignoreMessage(QtDebugMsg, diag.constData());
+    QTest::ignoreMessage(QtDebugMsg, ("No reading rights for " + QFile::encodeName(file.fileName())).constData());
     QVERIFY(!MessageDevice(e).saveMessage(-1, QByteArray()));
     QCOMPARE(long(e->getPartAt(0)->offset), offset);
 }
 
+// The text and HTML views: text parts (with attachments on request), plain
+// text escaped for the HTML view, nothing for a message of attachments.
 void tst_ComposeInterop::views()
 {
     LocalMailFolder f(folderPath());
@@ -469,97 +425,85 @@ void tst_ComposeInterop::views()
     auto all = device({{"text", "text/plain", "8bit", "iso-8859-1", "", "caf\xe9 <b>\n"},
                        {"text", "text/html", "7bit", "utf-8", "", "<p>hi</p>"},
                        {"attachment", "text/plain", "quoted-printable", "", "n.txt", "note"}});
-    QCOMPARE(all->text(false), QStringLiteral("café <b>\n"));
-    QCOMPARE(all->text(true), QStringLiteral("café <b>\n\n-------- Attachment ---------\nnote"));
-    QCOMPARE(all->html(false), QStringLiteral("<p>hi</p>"));
-    // Only plain text: the HTML view shows it as text, not as markup.
+    QCOMPARE(all->text(false), u"café <b>\n"_s);
+    QCOMPARE(all->text(true), u"café <b>\n\n-------- Attachment ---------\nnote"_s);
+    QCOMPARE(all->html(false), u"<p>hi</p>"_s);
     auto plain = device({{"text", "text/plain", "7bit", "us-ascii", "", "a < b & <script>x</script>\nline 2"}});
-    QCOMPARE(plain->html(false), QStringLiteral("a &lt; b &amp; &lt;script&gt;x&lt;/script&gt;<br>\nline 2"));
-    QCOMPARE(plain->text(false), QStringLiteral("a < b & <script>x</script>\nline 2"));
+    QCOMPARE(plain->html(false), u"a &lt; b &amp; &lt;script&gt;x&lt;/script&gt;<br>\nline 2"_s);
+    QCOMPARE(plain->text(false), u"a < b & <script>x</script>\nline 2"_s);
     auto none = device({{"attachment", "image/png", "base64", "", "p.png", "png"}});
     QVERIFY(none->text(true).isEmpty() && none->html(true).isEmpty());
 }
 
-void tst_ComposeInterop::rows(bool readers)
+void tst_ComposeInterop::readers_data()
 {
     QTest::addColumn<int>("caseIndex");
     QTest::addColumn<QString>("reader");
-    QStringList names{QString()};
-    if (readers)
-        names = QStringList{QStringLiteral("default"), QStringLiteral("compat32"), QStringLiteral("gmime")};
     for (size_t i = 0; i < all.size(); ++i)
-        for (const QString& n : names)
-            QTest::newRow(qPrintable(all[i].tag + QLatin1Char(' ') + n)) << int(i) << n;
+        for (const QString& n : {u"own"_s, u"default"_s, u"compat32"_s, u"gmime"_s})
+            QTest::newRow(qPrintable(all[i].tag + u' ' + n)) << int(i) << n;
 }
 
-// The part records point at the bodies in the composed text, our parser
-// finds the parts there too, and the bodies decode to the content given.
-void tst_ComposeInterop::ownReader()
+// Our parser finds the parts where the part records point, with their
+// headers, and the bodies decode to the content given.
+void tst_ComposeInterop::ownReader(const Case& c, IndexClass* e)
 {
-    QFETCH(int, caseIndex);
-    const Case& c = all[size_t(caseIndex)];
-    const Result& r = composed[c.tag];
-    const MessageClass m{QCString(r.text)};
+    MessageDevice dev(e);
+    const QByteArray text = dev.rfc822Message();
+    const MessageClass m{QCString(text)};
     QCOMPARE(m.partList.size(), c.parts.size());
-    QCOMPARE(r.parts.size(), c.parts.size());
+    QCOMPARE(dev.getPartCount(), int(c.parts.size()));
     for (size_t i = 0; i < c.parts.size(); ++i) {
-        const MimePart &p = *m.partList[i], &stored = r.parts[i];
+        const MimePart &p = *m.partList[i], &stored = *dev[int(i)];
         const PartSpec& spec = c.parts[i];
-        QCOMPARE(p.offset, stored.offset);
-        QCOMPARE(p.length, stored.length);
-        QCOMPARE(stored.type, QCString(spec.type));
-        QCOMPARE(stored.mimetype, QCString(spec.mimetype));
-        if (spec.type == "attachment")
-            QCOMPARE(stored.name, QCString(spec.name.isEmpty() ? "attachment.dat" : spec.name));
-        QCOMPARE(p.mimetype, QCString(spec.mimetype));
-        QCOMPARE(p.encoding.toLower(), QCString(spec.encoding));
-        QCOMPARE(p.type, i > 0 ? QCString("related") : QCString(spec.type));  // parts of a multipart/related
+        QCOMPARE(QList<long>({p.offset, p.length}), QList<long>({stored.offset - e->getUniblockOffset(), stored.length}));
+        // The records as set, the parser's parts of a multipart/related.
+        const QByteArray name = spec.type == "attachment" && spec.name.isEmpty() ? "attachment.dat" : spec.name;
+        QCOMPARE(QList<QCString>({stored.type, stored.mimetype, stored.name, p.mimetype, p.encoding.toLower(), p.type}),
+                 QList<QCString>({spec.type, spec.mimetype, name, spec.mimetype, spec.encoding,
+                                  i > 0 ? QByteArray("related") : spec.type}));
         if (spec.type == "text")
             QCOMPARE(p.charset, QCString(spec.charset));
-        QCOMPARE(ownDecode(r.text.mid(p.offset, p.length), p.encoding), content(c, i));
+        QCOMPARE(ownDecode(text.mid(p.offset, p.length), p.encoding), content(c, i));
     }
     // The parser keeps the In-Reply-To id out of References.
-    QStringList refs;
+    QStringList refs, wantRefs = c.inReplyTo.isEmpty() ? QStringList() : c.references;
     for (const QCString& ref : m.References)
         refs << QString::fromLatin1(ref);
-    QStringList wantRefs = c.inReplyTo.isEmpty() ? QStringList() : c.references;
     wantRefs.removeAll(c.inReplyTo);
     QCOMPARE(refs, wantRefs);
-    QCOMPARE(QByteArray(m.Message_ID), r.messageID);
+    QCOMPARE(QString::fromLatin1(m.Message_ID), e->getMessageID());
     QCOMPARE(QString::fromLatin1(m.In_Reply_To), c.inReplyTo);
-    const QByteArray head = r.text.left(r.text.indexOf("\n\n"));
+    const QByteArray head = text.left(text.indexOf("\n\n"));
     QVERIFY(!head.contains('\r') && !head.contains('\0'));
 }
 
-// Each reader prints what it finds, one "key<TAB>values" line each; the
-// lines it must print are built here from the case.
+// Each other reader prints what it finds, one "key<TAB>values" line each;
+// the lines it must print are built here from the case.
 void tst_ComposeInterop::readers()
 {
     QFETCH(int, caseIndex);
     QFETCH(QString, reader);
     const Case& c = all[size_t(caseIndex)];
-    const Result& r = composed[c.tag];
-    const bool gmime = reader == QLatin1String("gmime");
-    QProcess p;
-    if (gmime) {
-#ifdef ORVANE_GMIME_CHECK
-        p.start(QStringLiteral(ORVANE_GMIME_CHECK), {r.file});
-#else
+    IndexClass* e = folder->indexIDict()->find(ids.value(caseIndex));
+    QVERIFY(e);
+    if (reader == "own"_L1)
+        return ownReader(c, e);
+    const bool gmime = reader == "gmime"_L1;
+    if (gmime && QByteArray(ORVANE_GMIME_CHECK).isEmpty())
         QSKIP("the GMime reader is not built");
-#endif
-    } else {
-        if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-            QSKIP("/usr/bin/python3 is not installed");
-        p.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(ORVANE_TEST_DATA "/../interop/email_check.py"), reader, r.file});
-    }
+    if (!gmime && !QFileInfo::exists(u"/usr/bin/python3"_s))
+        QSKIP("/usr/bin/python3 is not installed");
+    QProcess p;
+    const QString file = emlPath(size_t(caseIndex)), script = u"" ORVANE_TEST_DATA "/../interop/email_check.py"_s;
+    gmime ? p.start(QStringLiteral(ORVANE_GMIME_CHECK), {file}) : p.start(u"/usr/bin/python3"_s, {script, reader, file});
     QVERIFY(p.waitForFinished(60000));
     QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, p.readAllStandardError().constData());
 
-    QByteArray want = "subject\t" + c.subject.toUtf8() + "\nmessage_id\t" + r.messageID + "\n";
+    QByteArray want = "subject\t" + c.subject.toUtf8() + "\nmessage_id\t" + e->getMessageID().toLatin1() + "\n";
     auto people = [&](const char* key, const QList<Person>& list) {
         for (const Person& person : list)
-            want += key + ('\t' + person.headerName()) + '\t' + person.addr.toUtf8() + '\n';
+            want += key + ('\t' + person.name.toUtf8()) + '\t' + person.addr.toUtf8() + '\n';
     };
     people("from", {c.from});
     people("to", c.to);
@@ -568,9 +512,9 @@ void tst_ComposeInterop::readers()
     if (!gmime) {
         QStringList refs;
         for (const QString& ref : c.references)
-            refs << QLatin1Char('<') + ref + QLatin1Char('>');
+            refs << u'<' + ref + u'>';
         want += "python\t" + (c.inReplyTo.isEmpty() ? QByteArray("None") : '<' + c.inReplyTo.toLatin1() + '>')
-            + '\t' + refs.join(QLatin1Char(' ')).toLatin1() + "\t1.0\tTrue\n";
+            + '\t' + refs.join(u' ').toLatin1() + "\t1.0\tTrue\n";
     }
     for (size_t i = 0; i < c.parts.size(); ++i) {
         const PartSpec& spec = c.parts[i];
@@ -579,7 +523,7 @@ void tst_ComposeInterop::readers()
             data.replace("\r\n", "\n").replace('\r', '\n');  // Python reads such a body as lines
         QByteArray name = spec.type != "attachment" || c.parts.size() < 2 ? QByteArray()
             : spec.name.isEmpty() ? QByteArray("attachment.dat") : spec.name;
-        if (reader == QLatin1String("compat32") && QString::fromUtf8(name) != QString::fromLatin1(name))
+        if (reader == "compat32"_L1 && QString::fromUtf8(name) != QString::fromLatin1(name))
             name = "*";
         const QByteArray charset = spec.type == "text" ? spec.charset : QByteArray();
         want += "part\t" + spec.mimetype + '\t' + name + '\t' + charset + '\t' + QByteArray::number(data.size())

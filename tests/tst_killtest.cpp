@@ -1,9 +1,11 @@
-// Randomized kill test: the tool is killed (SIGKILL) at a random moment of
-// an import, a deletion, a move or a compaction on a large folder. After
-// each trial the folders open, `check` finds no problem, every message that
-// no command touched is there byte for byte, and what a command reported
-// as done is done. Trials and folder size come from ORVANE_KILLTEST_TRIALS
-// and ORVANE_KILLTEST_MESSAGES (bench/run-killtest runs the long form).
+// Crash tests of the store through the tool. faultPoints: a compaction is
+// killed at each of its fault points. randomKills: the tool is killed
+// (SIGKILL) at a random moment of an import, a deletion, a move or a
+// compaction on a large folder. Afterwards the folders open, `check` finds
+// no problem, every message that no command touched is there byte for byte,
+// and what a command reported as done is done. Trials and folder size come
+// from ORVANE_KILLTEST_TRIALS and ORVANE_KILLTEST_MESSAGES (bench/run-killtest
+// runs the long form).
 #include "toolrun.h"
 
 #include <indexclass.h>
@@ -18,11 +20,14 @@
 #include <QTest>
 #include <QThread>
 
+using Texts = QMultiHash<QByteArray, QString>;  // stored text -> index ID
+
 class tst_KillTest : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void faultPoints();
     void randomKills();
 
 private:
@@ -31,24 +36,43 @@ private:
         return "From: k@example.org\r\nSubject: " + tag + "\r\nMessage-ID: <" + tag
             + "@example.org>\r\n\r\nbody of " + tag + "\r\n";
     }
-    // Every stored text of the folder at \a path, by text.
-    static QMultiHash<QByteArray, QString> texts(const QString& path)
+    static void fill(const QString& path, int n)
     {
-        QMultiHash<QByteArray, QString> out;
+        QDir().mkpath(path);
         LocalMailFolder f(path);
-        for (IndexClass* e : f.indexIDict()->entries())
-            out.insert(MessageDevice(e).rfc822Message(), e->getID());
+        for (int i = 0; i < n; ++i)
+            QVERIFY(!f.createMessage(QCString(text("m" + QByteArray::number(i))), "u",
+                                     QDateTime(QDate(2026, 12, 7), QTime(12, 0)), QString(), nullptr, true, 0)
+                         .isNull());
+    }
+    static Texts texts(const QString& path)
+    {
+        Texts out;
+        LocalMailFolder f(path);
+        for (IndexClass* e : f.indexIDict()->entries()) {
+            MessageDevice dev(e);
+            dev.loadDescriptor(false);  // a descriptor of another entry: no ID
+            out.insert(dev.rfc822Message(), dev.getDescriptor().indexID == e->getID() ? e->getID() : QString());
+        }
         return out;
     }
     static void copyDir(const QString& from, const QString& to)
     {
         QDir().mkpath(to);
         for (const QString& name : QDir(from).entryList(QDir::Files))
-            QFile::copy(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name);
+            QVERIFY(QFile::copy(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name));
+    }
+    // `check` finds no problem in the folder.
+    bool checked(const QString& path, const QString& why)
+    {
+        const Run check = runTool({QStringLiteral("check"), path}, tmp.path());
+        if (check.rc != 0)
+            qWarning("%s: %s", qPrintable(why), check.out.constData());
+        return check.rc == 0;
     }
     QTemporaryDir tmp;
     QString base;
-    QMultiHash<QByteArray, QString> baseTexts;
+    Texts baseTexts;
     int messages = 10000;
     int trials = 8;
 };
@@ -61,19 +85,42 @@ void tst_KillTest::initTestCase()
         messages = qMax(100, n);
     if (const int n = qEnvironmentVariableIntValue("ORVANE_KILLTEST_TRIALS"); n > 0)
         trials = n;
-    base = tmp.path() + QLatin1String("/base");
-    QDir().mkpath(base);
     QLoggingCategory::setFilterRules(QStringLiteral("orvane.mail.debug=false"));
-    {
-        LocalMailFolder f(base);
-        const QDateTime when(QDate(2026, 12, 7), QTime(12, 0));
-        for (int i = 0; i < messages; ++i)
-            QVERIFY(!f.createMessage(QCString(text("m" + QByteArray::number(i))), "u", when, QString(), nullptr,
-                                     true, 0)
-                         .isNull());
-    }
+    fill(base = tmp.path() + QLatin1String("/base"), messages);
     baseTexts = texts(base);
     QCOMPARE(baseTexts.size(), messages);
+}
+
+// A folder with waste (every descriptor saved twice), compacted by the tool
+// that dies at fault point N: every message loads afterwards, from the old
+// or the new layout, and no file of the compaction is left behind.
+void tst_KillTest::faultPoints()
+{
+    const QString master = tmp.path() + QLatin1String("/master");
+    fill(master, 20);
+    {
+        LocalMailFolder f(master);
+        for (IndexClass* e : f.indexIDict()->entries()) {
+            MessageDevice dev(e);
+            dev.loadDescriptor(false);
+            dev.saveDescriptor();
+        }
+    }
+    const Texts before = texts(master);
+    for (int point = 1; point <= 7; ++point) {
+        const QString path = tmp.path() + QLatin1String("/point") + QString::number(point);
+        copyDir(master, path);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ORVANE_FAULT_KILL_POINT"), QString::number(point));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ORVANE_TOOL), {QStringLiteral("compact"), path});
+        QVERIFY(p.waitForFinished(60000));
+        // The compaction passes six fault points; the seventh is never reached.
+        QCOMPARE(p.exitStatus(), point <= 6 ? QProcess::CrashExit : QProcess::NormalExit);
+        QCOMPARE(texts(path), before);
+        QVERIFY(checked(path, QStringLiteral("kill point %1").arg(point)));
+    }
 }
 
 void tst_KillTest::randomKills()
@@ -107,8 +154,8 @@ void tst_KillTest::randomKills()
             if (op == QLatin1String("move"))
                 args << QStringLiteral("--to") << other;
         }
-        // Run the command and kill it after a random delay (up to about
-        // its length, so that some trials finish).
+        // Kill it after a random delay (up to about its length, so that
+        // some trials finish).
         QProcess p;
         const quint32 delay = rng.bounded(400000u);  // microseconds
         p.start(QStringLiteral(ORVANE_TOOL), args);
@@ -122,15 +169,10 @@ void tst_KillTest::randomKills()
                                 .arg(op, done ? QLatin1String("finished") : QLatin1String("killed"));
 
         // Opening finishes or undoes what was interrupted; then all is sound.
-        const QMultiHash<QByteArray, QString> now = texts(folder);
-        const QMultiHash<QByteArray, QString> moved = QFileInfo::exists(other) ? texts(other)
-                                                                                : QMultiHash<QByteArray, QString>();
-        for (const QString& path : {folder, other}) {
-            if (!QFileInfo::exists(path))
-                continue;
-            const Run check = runTool({QStringLiteral("check"), path}, tmp.path());
-            QVERIFY2(check.rc == 0, qPrintable(why + QLatin1String(": ") + QString::fromUtf8(check.out)));
-        }
+        const Texts now = texts(folder);
+        const Texts moved = QFileInfo::exists(other) ? texts(other) : Texts();
+        for (const QString& path : {folder, other})
+            QVERIFY(!QFileInfo::exists(path) || checked(path, why));
         for (auto it = baseTexts.cbegin(); it != baseTexts.cend(); ++it) {
             const bool target = touched.contains(it.value());
             const bool here = now.contains(it.key()), there = moved.contains(it.key());

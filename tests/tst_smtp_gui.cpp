@@ -1,78 +1,53 @@
-// The SMTP sender in a widgets application: an unexpected reply shows the
-// modal warning box (and no status), without blocking the dialogue.
+// The old SMTP sender in a widgets application: an unexpected reply shows
+// the modal warning box (and no status), without blocking the dialogue.
 
 #include <smtp.h>
+
+#include "smtp/scriptedserver.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-#include <QTimer>
 
 class tst_SmtpGui : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void unexpectedReplyShowsBox();
-};
+    void unexpectedReplyShowsBox()
+    {
+        ScriptedServer server;
+        server.replies["greeting"] = "554-5.7.1 go away\r\n554 5.7.1 now\r\n";
+        auto* smtp = new Smtp(QStringLiteral("ana@example.org"), QStringLiteral("luis@example.net"),
+                              QByteArray("x\r\n"), server.address());
+        QStringList statuses, texts;
+        connect(smtp, &Smtp::status, this, [&](const QString& t) { statuses << t; });
+        connect(smtp, &Smtp::finished, this, [&](bool ok, const QString& t) { texts << (ok ? QString() : t); });
+        QEventLoop loop;
+        connect(smtp, &QObject::destroyed, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        loop.exec();
 
-void tst_SmtpGui::unexpectedReplyShowsBox()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QByteArray received;
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket* s = server.nextPendingConnection();
-        connect(s, &QTcpSocket::readyRead, s, [s, &received] {
-            received += s->readAll();
-            if (received.endsWith("QUIT\r\n"))
-                s->write("221 bye\r\n");
-        });
-        s->write("554-5.7.1 go away\r\n554 5.7.1 now\r\n");
-    });
-
-    auto* smtp = new Smtp(QStringLiteral("ana@example.org"), QStringLiteral("luis@example.net"),
-                          QByteArray("x\r\n"), QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
-    QStringList statuses;
-    int finishedCount = 0;
-    QString errorText;
-    connect(smtp, &Smtp::status, this, [&](const QString& t) { statuses << t; });
-    connect(smtp, &Smtp::finished, this, [&](bool ok, const QString& t) {
-        ++finishedCount;
-        QVERIFY(!ok);
-        errorText = t;
-    });
-    QEventLoop loop;
-    connect(smtp, &QObject::destroyed, &loop, &QEventLoop::quit);
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    loop.exec();
-
-    // The object ended (after QUIT and its reply) while the box stays open.
-    QCOMPARE(finishedCount, 1);
-    const QString text = QStringLiteral("Respuesta inesperada desde el servidor SMTP:\n\n"
-                                        "554-5.7.1 go away\r\n554 5.7.1 now\r\n");
-    QCOMPARE(errorText, text);
-    QCOMPARE(statuses, QStringList{QStringLiteral("Conectado a 127.0.0.1")});
-    QVERIFY(received.endsWith("QUIT\r\n"));
-
-    QPointer<QMessageBox> box;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* b = qobject_cast<QMessageBox*>(w))
-            box = b;
+        // The object ended (after QUIT and its reply) while the box stays open.
+        const QString text = QStringLiteral("Respuesta inesperada desde el servidor SMTP:\n\n"
+                                            "554-5.7.1 go away\r\n554 5.7.1 now\r\n");
+        QCOMPARE(texts, QStringList{text});
+        QCOMPARE(statuses, QStringList{QStringLiteral("Conectado a 127.0.0.1")});
+        QVERIFY(server.received.endsWith("QUIT\r\n"));
+        QPointer<QMessageBox> box;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            box = box ? box.data() : qobject_cast<QMessageBox*>(w);
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Error SMTP"));
+        QCOMPARE(box->text(), text);
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(box->buttons().size(), 1);
+        box->close();
+        QTRY_VERIFY(box.isNull());
     }
-    QVERIFY(box);
-    QCOMPARE(box->windowTitle(), QStringLiteral("Error SMTP"));
-    QCOMPARE(box->text(), text);
-    QCOMPARE(box->icon(), QMessageBox::Warning);
-    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
-    QCOMPARE(box->buttons().size(), 1);
-    box->close();
-    QTRY_VERIFY(box.isNull());
-}
+};
 
 int main(int argc, char** argv)
 {

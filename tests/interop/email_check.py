@@ -7,8 +7,7 @@ import email, email.header, email.policy, email.utils, hashlib, sys
 
 modern = sys.argv[1] == "default"
 with open(sys.argv[2], "rb") as f:
-    msg = email.message_from_binary_file(
-        f, policy=email.policy.default if modern else email.policy.compat32)
+    msg = email.message_from_binary_file(f, policy=email.policy.default if modern else email.policy.compat32)
 
 
 def text(v):  # RFC 2047 words decoded, as each policy does it
@@ -21,8 +20,7 @@ def sha(b):
     return hashlib.sha256(b).hexdigest()
 
 
-print("subject\t%s" % (text(msg.get("Subject")) or ""))
-print("message_id\t%s" % str(msg.get("Message-ID")).strip("<>"))
+print("subject\t%s\nmessage_id\t%s" % (text(msg.get("Subject")) or "", str(msg.get("Message-ID")).strip("<>")))
 for name in ("From", "To", "Cc"):
     values = msg.get_all(name) or []
     pairs = ([(a.display_name, a.addr_spec) for v in values for a in v.addresses] if modern
@@ -34,9 +32,7 @@ print("type\t%s" % msg.get_content_type())
 refs = " ".join(str(msg.get("References", "")).split())
 print("python\t%s\t%s\t%s\t%s" % (msg.get("In-Reply-To"), refs, msg.get("MIME-Version"),
                                   email.utils.parsedate_to_datetime(str(msg.get("Date"))).year > 2000))
-for part in msg.walk():
-    if part.is_multipart():
-        continue
+for part in (p for p in msg.walk() if not p.is_multipart()):
     payload = part.get_payload(decode=True) or b""
     name, charset = part.get_filename(), part.get_content_charset()
     if not modern and name and not name.isascii():
@@ -45,7 +41,5 @@ for part in msg.walk():
     if charset:
         line.append(sha((part.get_content() if modern else payload.decode(charset, "replace")).encode()))
     print("part\t" + "\t".join(line))
-if modern:
-    for part in msg.walk():
-        for d in part.defects:
-            print("defect\t" + type(d).__name__)
+for d in (d for p in msg.walk() for d in p.defects if modern):
+    print("defect\t" + type(d).__name__)

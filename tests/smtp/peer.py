@@ -1,31 +1,21 @@
 #!/usr/bin/python3
-"""Real peers for the SMTP sender's tests and benchmark.
+"""Real peers for the SMTP tests and benchmark. Prints "READY <smtp port>"
+once serving (or "FAILED <reason>", exit 1); runs until its standard input
+closes or SIGTERM, and dnsmasq dies with it.
 
-  peer.py smtp --host H [--port P] [--store DIR]
-      An aiosmtpd server on H:P (P 0: any free port). Every accepted message
-      is written to DIR/NNNNNN.eml exactly as the server stored it (after
-      its own un-stuffing), and its envelope to DIR/NNNNNN.env (sender, then
-      one recipient per line).
-      Submission options: --tls DIR (STARTTLS with DIR/CERT.pem and
-      DIR/CERT.key; --cert CERT, default "server"), --implicit-tls (TLS from
-      the first byte instead), --auth USER:SECRET (PLAIN, LOGIN, CRAM-MD5
-      and XOAUTH2 with SECRET as the token), --size N, --smtputf8,
-      --refuse PREFIX (recipients starting with it get 550). PIPELINING and
-      ENHANCEDSTATUSCODES are always offered.
-  peer.py certs DIR
-      Makes test certificates with the openssl CLI: ca.pem (an authority),
-      server (localhost and 127.0.0.1, by ca), other (other.test, by ca),
-      expired (localhost, by ca, no longer valid) and selfsigned
-      (localhost); each as NAME.pem and NAME.key.
-  peer.py mx --address A --domain D [--store DIR]
-      The same server on A:25 plus dnsmasq on A:53 answering MX queries for
-      D with mx.D (preference 10, address A) and mx2.D (preference 20,
-      address 127.0.0.2, where nobody listens), and for broken.D with
-      nohost.D, a name without any address.
-
-Prints "READY <smtp port>" once serving, or "FAILED <reason>" and exits 1.
-Runs until its standard input closes (the test ends or dies) or it gets
-SIGTERM; dnsmasq is killed with it.
+  peer.py smtp --host H [--port P] [--store DIR]   aiosmtpd on H:P (0: any
+      port); message N stored as DIR/NNNNNN.eml as the server got it (after
+      un-stuffing), its envelope in NNNNNN.env (sender, then recipients).
+      --tls DIR [--cert CERT]: STARTTLS with DIR/CERT.pem/.key (default
+      "server"); --implicit-tls: TLS from the first byte; --auth USER:SECRET
+      (PLAIN, LOGIN, CRAM-MD5, XOAUTH2 with SECRET as token); --size N;
+      --smtputf8; --refuse PREFIX: 550 for recipients starting with it.
+  peer.py certs DIR   with openssl: ca, server (localhost, 127.0.0.1), other
+      (other.test), expired (localhost) by ca, and selfsigned (localhost),
+      as NAME.pem and NAME.key.
+  peer.py mx --address A --domain D [--store DIR]   the server on A:25 and
+      dnsmasq on A:53: MX for D is mx.D (10, address A) and mx2.D (20,
+      127.0.0.2, nobody listens); MX for broken.D is nohost.D (no address).
 """
 
 import argparse

@@ -1,7 +1,9 @@
 #pragma once
 
-// An SMTP server in the test's own process that follows a script, shared
-// by the SMTP tests.
+// An SMTP server in the test's own process that follows a script: per step
+// what to answer ("close" and "silent" for what they say), over plain,
+// STARTTLS or implicit TLS. Every byte the client sent in clear or inside
+// TLS is kept in received.
 
 #include <QFile>
 #include <QMap>
@@ -14,9 +16,6 @@
 
 namespace {
 
-// A server that follows a script: per step what to answer ("close" and
-// "silent" for what they say), over plain, STARTTLS or implicit TLS. Every
-// byte the client sent in clear or inside TLS is kept in received.
 class ScriptedServer : public QTcpServer
 {
 public:
@@ -29,15 +28,11 @@ public:
         {"auth", "235 2.7.0 ok\r\n"}, {"auth2", "235 2.7.0 ok\r\n"}, {"helo", "250 peer.test\r\n"},
         {"mail", "250 2.1.0 ok\r\n"}, {"rcpt", "250 2.1.5 ok\r\n"}, {"data", "354 go\r\n"},
         {"body", "250 2.0.0 queued\r\n"}, {"rset", "250 2.0.0 ok\r\n"}, {"quit", "221 2.0.0 bye\r\n"}};
-    QString tlsDir;
-    QString cert = QStringLiteral("server");
-    bool implicitTls = false;
-    bool oneByte = false;     // every reply one byte at a time
-    QByteArray splitStep;     // the reply of this step in two pieces...
-    int splitAt = 0;          // ...cut before this byte
-    bool stallData = false;   // stop reading once the text begins
-    QByteArray received;
-    int connections = 0;
+    QString tlsDir, cert = QStringLiteral("server");
+    bool implicitTls = false, oneByte = false;  // oneByte: every reply one byte at a time
+    bool stallData = false;                     // stop reading once the text begins
+    QByteArray splitStep, received;             // splitStep's reply goes in two pieces, cut at splitAt
+    int splitAt = 0, connections = 0;
 
     ScriptedServer() { listen(QHostAddress::LocalHost); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
@@ -76,15 +71,14 @@ private:
     QByteArray line;
     bool inData = false, inAuth = false, tls = false, mute = false;
 
-    // Sends the reply of step; then, with tls, turns to TLS at once (so
-    // that the client's handshake never meets a server still in clear).
+    // Sends the reply of step, piece by piece with time for the client to
+    // read each; then, with tls, turns to TLS at once (so that the
+    // client's handshake never meets a server still in clear).
     void answer(const QByteArray& step, bool tls = false)
     {
         const QByteArray r = replies.value(step);
-        if (r == "close") {
-            socket->disconnectFromHost();
-            return;
-        }
+        if (r == "close")
+            return socket->disconnectFromHost();
         if (r == "silent")
             return;
         QList<QByteArray> pieces{r};
@@ -95,10 +89,8 @@ private:
         } else if (step == splitStep && splitAt > 0 && splitAt < r.size()) {
             pieces = {r.left(splitAt), r.mid(splitAt)};
         }
-        // Time for the client to read each piece on its own.
         for (int i = 0; i < pieces.size(); ++i) {
-            const bool last = i + 1 == pieces.size();
-            QTimer::singleShot(2 * i, socket, [s = socket, p = pieces[i], tls, last] {
+            QTimer::singleShot(2 * i, socket, [s = socket, p = pieces[i], tls, last = i + 1 == pieces.size()] {
                 s->write(p);
                 if (tls && last)
                     s->startServerEncryption();
@@ -108,11 +100,8 @@ private:
 
     void onRead()
     {
-        if (inData && stallData) {
-            // Leave the text unread: the client's writes back up.
-            socket->setReadBufferSize(4096);
-            return;
-        }
+        if (inData && stallData)
+            return socket->setReadBufferSize(4096);  // the client's writes back up
         const QByteArray bytes = socket->readAll();
         if (mute)
             return;
@@ -129,8 +118,7 @@ private:
             }
             if (c != '\n')
                 continue;
-            const QByteArray verb = line.left(4).toUpper();
-            const QByteArray whole = line;
+            const QByteArray verb = line.left(4).toUpper(), whole = line;
             line.clear();
             if (inAuth) {
                 inAuth = false;

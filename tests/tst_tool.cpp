@@ -1,0 +1,300 @@
+// The orvane-mail tool run as a user would: encode, decode and md5 against the
+// library's one-shot codecs; compose, thread and show read back through the
+// library; each kind of failure with its exit status and message.
+
+#include <indexclass.h>
+#include <localmailfolder.h>
+#include <messagedevice.h>
+#include <mimecodec.h>
+#include <mimepart.h>
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "toolrun.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The tool reads 1 MiB at a time: a few MiB of input cross its chunk edges.
+constexpr int Big = 3 << 20;
+
+QByteArray randomBytes(quint32 seed, qsizetype size, const QByteArray& alphabet = QByteArray())
+{
+    QRandomGenerator rng(seed);
+    QByteArray b(size, Qt::Uninitialized);
+    for (char& c : b)
+        c = alphabet.isEmpty() ? char(rng.bounded(256)) : alphabet.at(int(rng.bounded(alphabet.size())));
+    return b;
+}
+
+QByteArray md5Line(const QByteArray& data, const QString& name)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex() + "  " + QFile::encodeName(name) + '\n';
+}
+
+} // namespace
+
+class tst_Tool : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void codec_data();
+    void codec();
+    void md5();
+    void failures_data();
+    void failures();
+    void compose_data();
+    void compose();
+    void thread();
+    void showViews();
+
+private:
+    Run run(const QStringList& args, const QByteArray& input = QByteArray())
+    {
+        return runTool(args, tmp.filePath(u"tool-config"_s), input);
+    }
+    // compose into box from a@x.org to b@x.org, with the subject and further options.
+    Run composeIn(const QString& box, const QString& subject, const QStringList& more)
+    {
+        return run(QStringList{u"compose"_s, box, u"--from"_s, u"a@x.org"_s, u"--to"_s, u"b@x.org"_s,
+                               u"--subject"_s, subject} + more);
+    }
+    QString file(const QString& name, const QByteArray& data) { return writeTestFile(tmp.filePath(name), data); }
+    QString newFolder() { return tmp.filePath(u"box%1"_s.arg(++serial)); }
+    QTemporaryDir tmp;
+    QByteArray footer;
+    int serial = 0;
+};
+
+void tst_Tool::initTestCase()
+{
+    if (QByteArray(ORVANE_TOOL).isEmpty())
+        QSKIP("the orvane-mail tool is not built");
+    QVERIFY(tmp.isValid());
+    // The tool reads its settings below tool-config (XDG_CONFIG_HOME): name a
+    // footer file there, under the key without and with the key base that the
+    // tool's application directories set.
+    const QString settings = tmp.filePath(u"tool-config"_s);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
+    footer = "\n-- \nfooter line\n";
+    const QString footerFile = file(u"footer.txt"_s, footer.mid(1));
+    QSettings s(QSettings::UserScope, u"Norvatec"_s, u"Tovik"_s);
+    s.setValue(u"/email/footerText"_s, footerFile);
+    s.setValue(u"Orvane//email/footerText"_s, footerFile);
+}
+
+void tst_Tool::codec_data()
+{
+    QTest::addColumn<bool>("viaStdin");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QByteArray>("input");
+    const QByteArray random = randomBytes(1, Big);
+    const QByteArray text = randomBytes(2, Big, "aaaaaaaaaabcdefghij  \t\t\r\n\n=@\xE9\xFF");
+    QByteArray qpNul = randomBytes(3, Big, "====\r\n\n\n0A9fdG x");
+    qpNul[Big - (1 << 20) + 7] = '\0';
+    const QString enc = u"encode"_s, dec = u"decode"_s, b = u"base64"_s, qp = u"quoted-printable"_s;
+    QTest::newRow("encode base64, empty") << true << enc << b << QByteArray();
+    QTest::newRow("encode base64, 18 x 57 KiB") << false << enc << b << random.left(18 * 57 * 1024);
+    QTest::newRow("encode BASE64, 3 MiB + 1") << false << enc << u"BASE64"_s << random + 'x';
+    QTest::newRow("decode base64, CR LF")
+        << true << dec << b << QByteArray(MIMECodec::encodeEndLine(MIMECodec::encodeBase64(random, true, true).chopped(1)));
+    QTest::newRow("decode base64, pads mid-stream") << false << dec << b << QByteArray("YQ==\n").repeated(Big / 5);
+    QTest::newRow("decode base64, pads and breaks") << true << dec << b << randomBytes(5, Big, "AB/==\n\r *");
+    QTest::newRow("decode base64, junk then letters") << false << dec << b << QByteArray(Big, ' ') + "YQ";
+    QTest::newRow("encode quoted-printable-compat") << true << enc << u"Quoted-Printable-Compat"_s << text;
+    QTest::newRow("encode quoted-printable, NUL") << false << enc << qp << QByteArray("a=b\0c", 5);
+    QTest::newRow("decode quoted-printable")
+        << true << dec << qp << QByteArray(MIMECodec::encodeQuotedPrintable(QCString(text), false, false));
+    QTest::newRow("decode quoted-printable, NUL after 2 MiB") << false << dec << qp << qpNul;
+    QTest::newRow("decode quoted-printable, no line feed") << true << dec << qp << randomBytes(6, Big, "=0A9x ");
+    QTest::newRow("decode binary") << true << dec << u"binary"_s << random;
+}
+
+// The streamed, chunked codecs give byte for byte what one-shot encode/decode give.
+void tst_Tool::codec()
+{
+    QFETCH(bool, viaStdin);
+    QFETCH(QString, command);
+    QFETCH(QString, encoding);
+    QFETCH(QByteArray, input);
+    const QByteArray e = encoding.toLower().toLatin1();
+    const bool encode = command == "encode"_L1;
+    QByteArray expected = encode ? MIMECodec::encode(input, e.constData(), false) : MIMECodec::decode(input, e.constData());
+    if (e.startsWith("quoted-printable") || (e == "base64" && encode))
+        expected.chop(1);  // the NUL the library counts
+    const Run r = run({command, u"--encoding"_s, encoding, viaStdin ? u"-"_s : file(u"input"_s, input)},
+                      viaStdin ? input : QByteArray());
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.rc, 0);
+    QCOMPARE(r.out.size(), expected.size());
+    QVERIFY2(r.out == expected, "the tool's output differs from the library's");
+}
+
+// md5sum's lines; a file that cannot be opened fails the run, the others are still digested.
+void tst_Tool::md5()
+{
+    const QByteArray a = randomBytes(7, Big + 5);
+    const QString pa = file(u"a.bin"_s, a), pb = file(u"b.txt"_s, "abc"), pe = file(u"empty"_s, QByteArray());
+    Run r = run({u"md5"_s, pa, pb, pe});
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.rc, 0);
+    QCOMPARE(r.out, md5Line(a, pa) + "900150983cd24fb0d6963f7d28e17f72  " + QFile::encodeName(pb) + '\n' + md5Line({}, pe));
+    const QString missing = tmp.filePath(u"no-such-file"_s);
+    r = run({u"md5"_s, missing, pb, u"-"_s}, "abc");
+    QCOMPARE(r.rc, 1);
+    QVERIFY2(r.err.startsWith("orvane-mail: cannot open " + QFile::encodeName(missing)), r.err.constData());
+    QCOMPARE(r.out, md5Line("abc", pb) + md5Line("abc", u"-"_s));
+}
+
+void tst_Tool::failures_data()
+{
+    QTest::addColumn<QString>("args");  // BOX: a folder that must not come to exist
+    QTest::addColumn<int>("rc");
+    QTest::addColumn<QString>("message");
+    const QString ok = u"compose BOX --from a@x.org --to b@x.org --subject s"_s, usage = u"usage: compose FOLDER"_s;
+    QTest::newRow("compose: no --from") << u"compose BOX --to b@x.org --subject s"_s << 2 << usage;
+    QTest::newRow("compose: --to without a value") << u"compose BOX --from a@x.org --subject s --to"_s << 2 << usage;
+    QTest::newRow("compose: unknown option") << ok + u" --bogus"_s << 2 << u"unknown option --bogus"_s;
+    QTest::newRow("compose: no folder") << u"compose --from a@x.org --to b@x.org --subject s"_s << 2 << usage;
+    QTest::newRow("compose: missing attachment")
+        << ok + u" --attach /nonexistent/a.bin"_s << 1 << u"cannot open /nonexistent/a.bin"_s;
+    QTest::newRow("thread: missing folder") << u"thread /nonexistent/box"_s << 1 << u"/nonexistent/box: no such folder"_s;
+    QTest::newRow("encode: unknown encoding") << u"encode --encoding x-uuencode -"_s << 2 << u"unknown encoding"_s;
+    QTest::newRow("encode: no encoding") << u"encode"_s << 2 << u"--encoding NAME is required"_s;
+    QTest::newRow("decode: missing file") << u"decode --encoding base64 /nonexistent/f"_s << 1 << u"cannot open"_s;
+    QTest::newRow("decode: no --footer") << u"decode --encoding base64 --footer"_s << 2 << u"unknown option --footer"_s;
+}
+
+// Exit 2 for bad arguments, 1 for a failed operation; a message on stderr,
+// nothing on stdout, nothing created.
+void tst_Tool::failures()
+{
+    QFETCH(QString, args);
+    QFETCH(int, rc);
+    QFETCH(QString, message);
+    const QString box = newFolder();
+    const Run r = run(args.replace(u"BOX"_s, box).split(u' '), "YWJj");
+    QCOMPARE(r.rc, rc);
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(r.err.startsWith("orvane-mail: ") && r.err.contains(message.toUtf8()), r.err.constData());
+    QVERIFY(!QFileInfo::exists(box));
+}
+
+void tst_Tool::compose_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QList<QByteArrayList>>("parts");  // type, media type, encoding, charset, name, content
+    const QByteArray utf8 = "Grüße aus Köln — Привет\n", latin1 = "Caf\xE9 cr\xE8me\n", html = "<p>Hi <b>you</b></p>\n";
+    const QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n", bin = randomBytes(8, 2000);
+    // The charset is the narrowest that holds the text; the footer goes to
+    // the last text part, here the HTML one.
+    QTest::newRow("latin-1 text, html and attachments")
+        << QStringList{u"--attach"_s, file(u"Zählerstand 2026.bin"_s, bin), u"--text"_s, file(u"l1.txt"_s, latin1),
+                       u"--html"_s, file(u"page.html"_s, html), u"--attach"_s, file(u"report.pdf"_s, pdf)}
+        << QList<QByteArrayList>{{"text", "text/plain", "quoted-printable", "iso-8859-1", "", latin1},
+                           {"text", "text/html", "quoted-printable", "us-ascii", "", html + footer},
+                           {"attachment", "application/octet-stream", "base64", "", "Zählerstand 2026.bin", bin},
+                           {"attachment", "application/pdf", "base64", "", "report.pdf", pdf}};
+    QTest::newRow("utf-8 text, an empty attachment stays an empty part")
+        << QStringList{u"--text"_s, file(u"utf8.txt"_s, utf8), u"--attach"_s, file(u"empty.dat"_s, QByteArray())}
+        << QList<QByteArrayList>{{"text", "text/plain", "quoted-printable", "utf-8", "", utf8 + footer},
+                           {"attachment", "application/octet-stream", "base64", "", "empty.dat", ""}};
+    QTest::newRow("no content: headers only") << QStringList() << QList<QByteArrayList>();
+}
+
+// A new folder holds the message as the sender's read copy, with the headers,
+// parts and contents given; the tool prints its ID.
+void tst_Tool::compose()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QList<QByteArrayList>, parts);
+    const QString box = newFolder();
+    const Run r = composeIn(box, u"Zählerstand €"_s,
+                            QStringList{u"--to"_s, u"Bea <b@example.org>"_s, u"--cc"_s, u"c@example.org"_s} + options);
+    QVERIFY2(r.rc == 0, r.err.constData());
+    const QString id = QString::fromUtf8(r.out.trimmed());
+    LocalMailFolder folder(box);
+    QCOMPARE(QList<int>({folder.getMessageCount(), int(folder.getUnread())}), QList<int>({1, 0}));
+    QVERIFY(folder.indexIDict()->find(id));
+    MessageDevice dev(folder.indexIDict()->find(id));
+    dev.loadDescriptor(false);
+    const MessageDescriptor& d = dev.getDescriptor();
+    QCOMPARE(QStringList({d.subject, d.status, d.to.join(u','), d.cc.join(u',')}),
+             QStringList({u"Zählerstand €"_s, u"Read"_s, u"b@x.org,Bea <b@example.org>"_s, u"c@example.org"_s}));
+    QVERIFY(!d.sentDate.isEmpty());
+    const QCString text = dev.rfc822Message();
+    QVERIFY(text.startsWith("Date: ") && text.contains("\nSubject: =?utf-8?B?"));
+    QVERIFY(text.contains("\nMessage-ID: <" + d.messageID.toLatin1() + ">\n"));
+    QVERIFY(!parts.isEmpty() || text.endsWith("MIME-Version: 1.0\n"));
+    QCOMPARE(dev.getPartCount(), parts.size());
+    for (int i = 0; i < parts.size(); ++i) {
+        const MimePart* p = dev[i];
+        QByteArray data;
+        if (parts[i].last().isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, "messagedevice: empty part");
+        QVERIFY(dev.getPartData(i, data));
+        if (p->encoding != "base64" && data.endsWith('\0'))
+            data.chop(1);
+        QCOMPARE(QByteArrayList({p->type, p->mimetype, p->encoding, p->charset, p->name, data}), parts[i]);
+    }
+}
+
+// Replies are linked by In-Reply-To, else by the first References ID known
+// in the folder, and shown as a tree; a second run links nothing and leaves
+// the descriptor file alone.
+void tst_Tool::thread()
+{
+    const QString box = newFolder(), body = file(u"t.txt"_s, "text\n");
+    QStringList ids, messageIDs;
+    // The subject, then options naming earlier mails by index (x: an ID from elsewhere).
+    for (const QString& mail : {u"Plan"_s, u"Other topic"_s, u"Re: Plan|--in-reply-to|0"_s,
+                                u"Plan, by references|--reference|x|--reference|2|--reference|0"_s,
+                                u"Re: Other topic|--in-reply-to|x|--reference|1"_s}) {
+        QStringList m = mail.split(u'|');
+        const QString subject = m.takeFirst();
+        for (int i = 1; i < m.size(); i += 2)
+            m[i] = m[i] == "x"_L1 ? u"gone@elsewhere"_s : messageIDs[m[i].toInt()];
+        const Run r = composeIn(box, subject, m << u"--text"_s << body);
+        QVERIFY2(r.rc == 0, r.err.constData());
+        ids << QString::fromLatin1(r.out.trimmed());
+        messageIDs << LocalMailFolder(box).indexIDict()->find(ids.last())->getMessageID();
+    }
+    const QByteArray tree = "Plan  " + ids[0].toLatin1() + "\n  Re: Plan  " + ids[2].toLatin1()
+        + "\n    Plan, by references  " + ids[3].toLatin1() + "\nOther topic  " + ids[1].toLatin1()
+        + "\n  Re: Other topic  " + ids[4].toLatin1() + "\n";
+    QCOMPARE(run({u"thread"_s, box}).out, tree + "5 messages in 2 threads, 3 replies newly linked\n");
+    const qint64 descriptorSize = QFileInfo(box + "/descriptor"_L1).size();
+    QCOMPARE(run({u"thread"_s, box}).out, tree + "5 messages in 2 threads, 0 replies newly linked\n");
+    QCOMPARE(QFileInfo(box + "/descriptor"_L1).size(), descriptorSize);
+    QCOMPARE(LocalMailFolder(box).indexIDict()->find(ids[3])->getParentID(), ids[2]);  // the links are stored
+}
+
+// show prints the library's text view, with --html its HTML view; a message
+// with HTML only shows that as its text.
+void tst_Tool::showViews()
+{
+    const QString box = newFolder();
+    const QString text = file(u"v.txt"_s, "plain <body> & more\n"), html = file(u"v.html"_s, "<p>rich body</p>\n");
+    auto show = [&](const QStringList& content, bool asHtml) {
+        QStringList args{u"show"_s, box, QString::fromLatin1(composeIn(box, u"views"_s, content).out.trimmed())};
+        const Run r = run(asHtml ? args << u"--html"_s : args);
+        const qsizetype blank = r.out.indexOf("\n\n");
+        return r.rc == 0 && blank >= 0 ? r.out.mid(blank + 2) : QByteArray("(failed)");
+    };
+    const QStringList both{u"--text"_s, text, u"--html"_s, html};
+    QCOMPARE(show(both, false), QByteArray("plain <body> & more\n\n"));
+    QCOMPARE(show(both, true), "<p>rich body</p>\n" + footer + "\n");
+    QCOMPARE(show({u"--html"_s, html}, false), QByteArray("<p>rich body</p>\n\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_Tool)
+#include "tst_tool.moc"
