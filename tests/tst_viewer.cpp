@@ -7,6 +7,9 @@
 #include <mailfoldermodel.h>
 #include <messagedevice.h>
 #include <mimepart.h>
+#include <smtpsubmission.h>
+
+#include "smtp/scriptedserver.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -28,24 +31,22 @@ class TestViewer : public QObject
     std::unique_ptr<ViewerWindow> w;
     QStringList errors;
 
-    QModelIndex rowOfUid(const QString& uid)
+    static MessageDescriptor descriptor(IndexClass* e)
+    {
+        MessageDevice dev(e);
+        dev.loadDescriptor(false);
+        return dev.getDescriptor();
+    }
+    // Selects the message stored from the sample file \a uid.
+    void select(const QString& uid)
     {
         MailFolderModel* m = w->model();
         while (m->canFetchMore(QModelIndex()))
             m->fetchMore(QModelIndex());
-        for (int r = 0; r < m->rowCount(); ++r) {
-            MessageDevice dev(m->entry(m->index(r, 0)));
-            dev.loadDescriptor(false);
-            if (dev.getDescriptor().uid == uid)
-                return m->index(r, 0);
-        }
-        return QModelIndex();
-    }
-    void select(const QString& uid)
-    {
-        const QModelIndex i = rowOfUid(uid);
-        QVERIFY(i.isValid());
-        w->messageList()->setCurrentIndex(i);
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (descriptor(m->entry(m->index(r, 0))).uid == uid)
+                return w->messageList()->setCurrentIndex(m->index(r, 0));
+        QFAIL("no such message");
     }
 
 private Q_SLOTS:
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void attachments_data();
     void attachments();
     void composesDraft();
+    void sendsThroughProvider();
 };
 
 // Step 1: a folder built from the sample messages, opened from the tree.
@@ -100,9 +102,7 @@ void TestViewer::listMatchesFolder()
         IndexClass* e = w->folder()->indexIDict()->find(m->indexID(i));
         QVERIFY(e);
         ids << e->getID();
-        MessageDevice dev(e);
-        dev.loadDescriptor(false);
-        QCOMPARE(i.data().toString(), dev.getDescriptor().subject);
+        QCOMPARE(i.data().toString(), descriptor(e).subject);
         QCOMPARE(i.data(MailFolderModel::UnreadRole).toBool(), e->getUnreadMark());
     }
     ids.sort();
@@ -168,22 +168,18 @@ void TestViewer::attachments()
     QCOMPARE(w->attachmentList()->count(), 1);
     QCOMPARE(w->attachmentList()->item(0)->text(), name);
 
-    QUrl opened;
-    w->openUrl = [&opened](const QUrl& u) {
-        opened = u;
-        return true;
+    auto contents = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable");
     };
+    QUrl opened;
+    w->openUrl = [&opened](const QUrl& u) { return opened = u, true; };
     QVERIFY(w->openAttachment());
-    QFile o(opened.toLocalFile());
-    QVERIFY(o.open(QIODevice::ReadOnly));
-    QCOMPARE(o.readAll(), bytes);
-
+    QCOMPARE(contents(opened.toLocalFile()), bytes);
     const QString target = tmp.filePath(QStringLiteral("saved.bin"));
     w->askSavePath = [&target](const QString&) { return target; };
     QTest::keyClick(w->attachmentList(), Qt::Key_S, Qt::ControlModifier);
-    QFile s(target);
-    QVERIFY(s.open(QIODevice::ReadOnly));
-    QCOMPARE(s.readAll(), bytes);
+    QCOMPARE(contents(target), bytes);
     QVERIFY(errors.isEmpty());
 
     QVERIFY(!w->saveAttachment(tmp.filePath(QStringLiteral("no/such/dir/x"))));
@@ -218,13 +214,44 @@ void TestViewer::composesDraft()
     const QModelIndex row = w->model()->indexOf(saved.at(0).at(0).toString());
     QCOMPARE(row.data().toString(), QStringLiteral("Cifras de diciembre"));
     MessageDevice dev(w->model()->entry(row));
-    dev.loadDescriptor(false);
-    QCOMPARE(dev.getDescriptor().to, QStringList({QStringLiteral("Luis <luis@example.com>"), QStringLiteral("eva@example.net")}));
+    QCOMPARE(descriptor(w->model()->entry(row)).to, QStringList({QStringLiteral("Luis <luis@example.com>"), QStringLiteral("eva@example.net")}));
     QVERIFY(dev.rfc822Message().contains("Hola, van las cifras."));
     QByteArray data;
     QVERIFY(dev.getPartCount() == 2 && dev.getPartData(1, data));
     QCOMPARE(data, QByteArray("a;b\n1;2\n"));
     QCOMPARE(QByteArray(dev[1]->name), QByteArray("cifras.csv"));
+}
+
+// Step 6: with a submission server in the settings, one session sends the
+// message to every recipient, and progress reaches the status bar.
+void TestViewer::sendsThroughProvider()
+{
+    ScriptedServer server;
+    SmtpSettings provider;
+    provider.server = QStringLiteral("127.0.0.1");
+    provider.port = server.serverPort();
+    provider.security = SmtpSettings::Plain;
+    QSettings settings;
+    provider.save(settings, QStringLiteral("submission"));
+    QTest::keyClick(w.get(), Qt::Key_N, Qt::ControlModifier);
+    ComposerWindow* c = w->composer();
+    QVERIFY(c);
+    c->fromEdit()->setText(QStringLiteral("Ana <ana@example.org>"));
+    c->toEdit()->setText(QStringLiteral("luis@example.com"));
+    c->ccEdit()->setText(QStringLiteral("Eva <eva@example.net>"));
+    c->subjectEdit()->setText(QStringLiteral("Enviado"));
+    QSignalSpy progress(c, &ComposerWindow::progress), status(c, &ComposerWindow::statusMessage);
+    c->send();
+    QTRY_COMPARE(progress.size(), 2);
+    QCOMPARE(progress.at(1), QVariantList({1, 1}));
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    QCOMPARE(server.connections, 1);
+    for (const char* line : {"MAIL FROM:<ana@example.org>", "RCPT TO:<luis@example.com>", "RCPT TO:<eva@example.net>",
+                             "Subject: Enviado"})
+        QVERIFY2(server.received.contains(line), line);
+    QTRY_COMPARE(status.last().at(0).toString(), QStringLiteral("Message sent"));
+    provider.server.clear();
+    provider.save(settings, QStringLiteral("submission"));
 }
 
 QTEST_MAIN(TestViewer)

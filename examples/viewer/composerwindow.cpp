@@ -7,6 +7,7 @@
 #include <messagedevice.h>
 #include <mimepart.h>
 #include <smtp.h>
+#include <smtpsubmission.h>
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeDatabase>
@@ -229,7 +231,11 @@ void ComposerWindow::send()
         Q_EMIT error(tr("Cannot read the composed message back"));
         return;
     }
-    const QString server = QSettings().value(QStringLiteral("smtp/server")).toString();
+    QSettings settings;
+    const SmtpSettings provider = SmtpSettings::load(settings, QStringLiteral("submission"));
+    if (!provider.server.isEmpty())
+        return submit(provider, from, to, text);
+    const QString server = settings.value(QStringLiteral("smtp/server")).toString();
     auto done = std::make_shared<int>(0);
     auto failed = std::make_shared<QStringList>();
     const int total = int(to.size());
@@ -242,15 +248,57 @@ void ComposerWindow::send()
             if (!ok)
                 *failed << tr("%1: %2").arg(rcpt, why);
             Q_EMIT progress(++*done, total);
-            if (*done < total)
-                return;
-            _send->setEnabled(true);
-            if (failed->isEmpty()) {
-                Q_EMIT statusMessage(tr("Message sent"));
-                close();
-            } else {
-                Q_EMIT error(tr("The message was not sent to every recipient:\n%1").arg(failed->join(QLatin1Char('\n'))));
-            }
+            if (*done == total)
+                sent(*failed);
         });
+    }
+}
+
+// One session with the provider's server for all recipients; the password
+// is asked for each time and kept nowhere.
+void ComposerWindow::submit(const SmtpSettings& settings, const QString& from, const QStringList& to,
+                            const QByteArray& text)
+{
+    QString password;
+    if (!settings.user.isEmpty()) {
+        password = askPassword ? askPassword(settings.user, settings.server)
+                               : QInputDialog::getText(this, tr("Password"),
+                                                       tr("Password of %1 at %2:").arg(settings.user, settings.server),
+                                                       QLineEdit::Password);
+        if (password.isNull()) {
+            Q_EMIT statusMessage(tr("Sending cancelled"));
+            return;
+        }
+    }
+    auto* session = new SmtpSubmission(settings, this);
+    session->setPassword(password);
+    password.fill(QLatin1Char(' '));
+    auto failed = std::make_shared<QStringList>();
+    connect(session, &SmtpSubmission::status, this, &ComposerWindow::statusMessage);
+    connect(session, &SmtpSubmission::recipientRefused, this,
+            [failed](int, const QString& address, const QString& reply) {
+                *failed << tr("%1: %2").arg(address, reply);
+            });
+    connect(session, &SmtpSubmission::finished, this, [this, session, failed, to](int, bool ok, const QString& why) {
+        disconnect(session, &SmtpSubmission::status, this, nullptr);  // the outcome is the last word
+        if (!ok)
+            *failed = QStringList{tr("%1: %2").arg(to.join(QLatin1String(", ")), why)};
+        Q_EMIT progress(1, 1);
+        sent(*failed);
+    });
+    connect(session, &SmtpSubmission::sessionFinished, session, &QObject::deleteLater);
+    _send->setEnabled(false);
+    Q_EMIT progress(0, 1);
+    session->send(from, to, text);
+}
+
+void ComposerWindow::sent(const QStringList& failures)
+{
+    _send->setEnabled(true);
+    if (failures.isEmpty()) {
+        Q_EMIT statusMessage(tr("Message sent"));
+        close();
+    } else {
+        Q_EMIT error(tr("The message was not sent to every recipient:\n%1").arg(failures.join(QLatin1Char('\n'))));
     }
 }

@@ -3,16 +3,20 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class LocalMailFolder;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+struct SmtpSettings;
 
 /**
  * \brief Writes a message: To, Cc, Subject, text and attachments; stores
  * it as a draft through the library's composition, and sends it through
- * Smtp to every recipient.
+ * the provider's submission server (SmtpSubmission) or, when none is set
+ * up, straight to the recipients' servers (Smtp).
  */
 class ComposerWindow : public QWidget
 {
@@ -35,10 +39,16 @@ public:
     /// Composes the message into the drafts folder; its index ID, or a
     /// null string (the reason goes to error()).
     QString saveDraft();
-    /// Saves the draft and sends it to every recipient through Smtp; the
-    /// server is the setting "smtp/server" ("host" or "host:port"; the
-    /// recipients' mail exchangers when empty).
+    /// Saves the draft and sends it to every recipient. With a server in
+    /// the settings group "submission" (SmtpSettings), through that
+    /// provider; otherwise through Smtp, one recipient at a time, to the
+    /// setting "smtp/server" ("host" or "host:port"; the recipients' mail
+    /// exchangers when empty).
     void send();
+
+    /// Asks for the password of \a user at \a server; a null string
+    /// cancels sending. By default a password dialog.
+    std::function<QString(const QString& user, const QString& server)> askPassword;
 
 Q_SIGNALS:
     void draftSaved(const QString& id);
@@ -50,6 +60,8 @@ Q_SIGNALS:
 
 private:
     void chooseAttachments();
+    void submit(const SmtpSettings& settings, const QString& from, const QStringList& to, const QByteArray& text);
+    void sent(const QStringList& failures);
     LocalMailFolder* _drafts;
     QLineEdit* _from;
     QLineEdit* _to;
