@@ -46,6 +46,16 @@ IndexClass* IndexCollection::find(const IndexClass& probeEntry) const
     return i == npos ? nullptr : _slots[_table[i].slot1 - 1].get();
 }
 
+void IndexCollection::prefetch(quint64 hash) const
+{
+#if defined(__GNUC__) || defined(__clang__)
+    if (!_table.empty())
+        __builtin_prefetch(&_table[size_t(hash >> 32 ^ hash) & (_table.size() - 1)]);
+#else
+    Q_UNUSED(hash);
+#endif
+}
+
 void IndexCollection::reserve(size_t n)
 {
     _slots.reserve(n);

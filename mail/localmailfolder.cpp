@@ -151,37 +151,47 @@ void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>&
     indexCollection.reserve(size_t(size / 300));
     int records = 0;
     bool damaged = false;
-    while (pos < size) {
-        Orvane::RawRecord r;
-        // A record without an ID is not one any writer produces: it is
-        // damage like a short record. Keep what was read before it; the
-        // rest of the file cannot be trusted to be aligned on records.
-        if (!Orvane::scanRecord(d, size, pos, &r) || Orvane::rawStringEmpty(d, pos)) {
-            orvaneDebug("Folder %s: index file damaged after %d records, the rest is ignored.",
-                        qPrintable(name()), records);
-            damaged = true;
-            break;
+    // Records are read in chunks: the table slots of a chunk's IDs are
+    // fetched while its entries are made, so that inserting them does not
+    // wait for memory one entry at a time.
+    std::vector<std::pair<std::unique_ptr<IndexClass>, qint64>> chunk;
+    chunk.reserve(64);
+    while (pos < size && !damaged) {
+        while (chunk.size() < 64 && pos < size) {
+            Orvane::RawRecord r;
+            // A record without an ID is not one any writer produces: it is
+            // damage like a short record. Keep what was read before it; the
+            // rest of the file cannot be trusted to be aligned on records.
+            if (!Orvane::scanRecord(d, size, pos, &r) || Orvane::rawStringEmpty(d, pos)) {
+                orvaneDebug("Folder %s: index file damaged after %d records, the rest is ignored.",
+                            qPrintable(name()), records + int(chunk.size()));
+                damaged = true;
+                break;
+            }
+            // A record whose framing is intact never hides the records
+            // after it: offsets or lengths outside the files only mean that
+            // this entry yields no data (every read is bounded by the
+            // files, and `check` reports them).
+            chunk.emplace_back(std::make_unique<IndexClass>(this, image, pos, r), pos);
+            indexCollection.prefetch(chunk.back().first->idHash());
+            pos = r.end;
         }
-        // A record whose framing is intact never hides the records after
-        // it: offsets or lengths outside the files only mean that this
-        // entry yields no data (every read is bounded by the files, and
-        // `check` reports them).
-        const qint64 at = pos;
-        pos = r.end;
-        ++records;
-        auto entry = std::make_unique<IndexClass>(this, image, at, r);
-        const bool isUnread = entry->getUnreadMark();
-        std::unique_ptr<IndexClass> held;
-        indexCollection.insert(std::move(entry), &held);
-        if (held) {
-            incrementPruneIndexCount();
-            if (held->getUnreadMark() && unread > 0)
-                decrementUnread();
-        } else {
-            noteNumberedID(d, at, &lastIndexID);
+        records += int(chunk.size());
+        for (auto& [entry, at] : chunk) {
+            const bool isUnread = entry->getUnreadMark();
+            std::unique_ptr<IndexClass> held;
+            indexCollection.insert(std::move(entry), &held);
+            if (held) {
+                incrementPruneIndexCount();
+                if (held->getUnreadMark() && unread > 0)
+                    decrementUnread();
+            } else {
+                noteNumberedID(d, at, &lastIndexID);
+            }
+            if (isUnread)
+                incrementUnread();
         }
-        if (isUnread)
-            incrementUnread();
+        chunk.clear();
     }
     if (damaged) {
         // The damaged tail would hide every record appended after it: write

@@ -72,6 +72,9 @@ public:
     void noteParentLinked(const QString& parentID);
     /// Makes room for \a n entries.
     void reserve(size_t n);
+    /// Asks the processor to fetch the table slot where an ID with \a hash
+    /// starts its search, ahead of a batch of insert()s.
+    void prefetch(quint64 hash) const;
 
 private:
     static constexpr quint32 Empty = 0, Removed = 0xffffffffu;
