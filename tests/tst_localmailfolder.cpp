@@ -411,9 +411,10 @@ void tst_LocalMailFolder::deleteMoveCopy()
 void tst_LocalMailFolder::deleteScrubsEveryVersion()
 {
     const QString path = newFolderPath();
-    QString gone, kept;
+    QString first, gone, kept;
     {
         LocalMailFolder f(path);
+        first = store(f, 6);
         gone = store(f, 7);
         kept = store(f, 8);
         MessageDevice dev(f.indexIDict()->find(gone));
@@ -446,7 +447,17 @@ void tst_LocalMailFolder::deleteScrubsEveryVersion()
     for (const char* s : {"message 7", "first secret", "second secret"})
         QVERIFY2(!now.contains(utf16be(s)), s);
     LocalMailFolder f(path);
-    QCOMPARE(f.getEntryList(QString()), QStringList{kept});
+    QStringList ids = f.getEntryList(QString()), want{first, kept};
+    ids.sort();
+    want.sort();
+    QCOMPARE(ids, want);
+    verifyMessage(f, kept, 8);
+    // A damaged index may hold a second entry over another's text: deleting
+    // it leaves every byte that a live entry still uses.
+    IndexClass* twin = f.indexIDict()->find(f.createMessage());
+    twin->setUniblockOffset(f.indexIDict()->find(kept)->getUniblockOffset(), false);
+    twin->setUniblockLength(f.indexIDict()->find(kept)->getUniblockLength());
+    QVERIFY(f.deleteMessage(twin));
     verifyMessage(f, kept, 8);
 }
 
