@@ -125,23 +125,27 @@ struct MailFolderModel::Private {
     }
     size_t pending() const { return later.size() - laterPos; }
     int topRows() const { return int(root.children.size() + pending()); }
-    void make(IndexClass* e)
+    // A node for message \a id, next in folder order and known by its ID;
+    // not placed in the tree yet.
+    std::unique_ptr<Node> newNode(const QString& id)
     {
         auto n = std::make_unique<Node>();
-        n->id = e->getID();
+        n->id = id;
         n->seq = nextSeq++;
-        n->parent = &root;
-        n->row = int(root.children.size());
-        byId.insert(n->id, n.get());
-        root.children.push_back(std::move(n));
+        byId.insert(id, n.get());
+        return n;
     }
     // Makes the nodes of the next \a count pending entries.
     void makeNext(size_t count)
     {
         count = std::min(count, pending());
         root.children.reserve(root.children.size() + count);
-        for (size_t end = laterPos + count; laterPos < end; ++laterPos)
-            make(later[laterPos]);
+        for (size_t end = laterPos + count; laterPos < end; ++laterPos) {
+            std::unique_ptr<Node> n = newNode(later[laterPos]->getID());
+            n->parent = &root;
+            n->row = int(root.children.size());
+            root.children.push_back(std::move(n));
+        }
         if (!pending()) {
             later.clear();
             later.shrink_to_fit();
@@ -181,13 +185,8 @@ void MailFolderModel::Private::build()
     std::vector<std::unique_ptr<Node>> nodes;
     nodes.reserve(entries.size());
     byId.reserve(qsizetype(entries.size()));
-    for (IndexClass* e : entries) {
-        auto n = std::make_unique<Node>();
-        n->id = e->getID();
-        n->seq = nextSeq++;
-        byId.insert(n->id, n.get());
-        nodes.push_back(std::move(n));
-    }
+    for (IndexClass* e : entries)
+        nodes.push_back(newNode(e->getID()));
     // Tentative parents, then cut every cycle (a damaged index may hold one)
     // in one pass: walk up from each node, marking the way.
     std::vector<Node*> up(nodes.size(), nullptr);
@@ -731,11 +730,8 @@ void MailFolderModel::onStored(MailFolder* folder, const QString& id)
         d->later.push_back(e);
         return;
     }
-    auto n = std::make_unique<Node>();
-    n->id = id;
-    n->seq = d->nextSeq++;
+    std::unique_ptr<Node> n = d->newNode(id);
     Node* raw = n.get();
-    d->byId.insert(id, raw);
     Node* p = d->threaded ? d->threadParent(raw) : nullptr;
     d->attach(std::move(n), p ? p : &d->root);
 }
