@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include "pythonreads.h"
+#include "toolrun.h"
 
 namespace {
 
@@ -75,15 +76,11 @@ const QMap<QString, QString> Allowed = {
     {QStringLiteral("mimekit/messages__feedback-report.eml parts"), QStringLiteral("byte order mark")},
 };
 
-// Runs the tool with \a args and \a input on its standard input.
-std::tuple<int, QByteArray, QByteArray> tool(const QStringList& args, const QByteArray& input = QByteArray())
+// Runs the tool with \a args and \a input on its standard input, with the
+// settings directory the test runs with.
+Run tool(const QStringList& args, const QByteArray& input = QByteArray())
 {
-    QProcess p;
-    p.start(QStringLiteral(ORVANE_TOOL), args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(30000);
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    return runTool(args, qEnvironmentVariable("XDG_CONFIG_HOME"), input, 30000);
 }
 
 } // namespace
@@ -253,18 +250,18 @@ void tst_Corpus::toolParseExtract()
     if (QStringLiteral(ORVANE_TOOL).isEmpty())
         QSKIP("the tool is not built");
     const QString msg07 = MessagesDir + QStringLiteral("msg_07.eml"), msg10 = MessagesDir + QStringLiteral("msg_10.eml");
-    const QJsonArray all = QJsonDocument::fromJson(std::get<1>(tool({QStringLiteral("parse"), QStringLiteral("--json"), msg07}))).array();
+    const QJsonArray all = QJsonDocument::fromJson(tool({QStringLiteral("parse"), QStringLiteral("--json"), msg07}).out).array();
     QCOMPARE(all.size(), 1);
     QCOMPARE(all[0][QLatin1String("subject")].toString(), QStringLiteral("Here is your dingus fish"));
     const QJsonValue gif = all[0][QLatin1String("parts")][1];
     QCOMPARE(gif[QLatin1String("name")].toString(), QStringLiteral("dingusfish.gif"));
     QCOMPARE(gif[QLatin1String("offset")].toInt() * 10000 + gif[QLatin1String("length")].toInt(), 467 * 10000 + 4746);
-    const QByteArray data = std::get<1>(tool({QStringLiteral("extract"), msg07, QStringLiteral("1")}));
+    const QByteArray data = tool({QStringLiteral("extract"), msg07, QStringLiteral("1")}).out;
     QVERIFY(data.startsWith("GIF87a") || data.startsWith("GIF89a"));
     QCOMPARE(data.size(), 3512);
-    QCOMPARE(std::get<1>(tool({QStringLiteral("extract"), msg10, QStringLiteral("1")})),
+    QCOMPARE(tool({QStringLiteral("extract"), msg10, QStringLiteral("1")}).out,
              QByteArray("\xa1This is a Quoted Printable encoded message!\n"));
-    QCOMPARE(std::get<0>(tool({QStringLiteral("extract"), msg10, QStringLiteral("9")})), 1);
+    QCOMPARE(tool({QStringLiteral("extract"), msg10, QStringLiteral("9")}).rc, 1);
     // Into a directory: the file takes the part's decoded name.
     QTemporaryDir dir;
     tool({QStringLiteral("extract"), MessagesDir + QStringLiteral("mimetools-testmsgs__attachment-filename-encoding-UTF8.eml"),
@@ -281,21 +278,21 @@ void tst_Corpus::toolHeader()
                              "Subject: =?ISO-8859-1?Q?caf=E9?= and\r\n =?utf-8?Q?a=0Ab?=\r\n"
                              "From: =?utf-8?Q?J=C3=B6rn?= <j@x>\r\nTo: a@x, \"Doe, J\" <d@y>\r\nX-Other: ignored\r\n"
                              "Date: Fri, 25 Sep 92 14:13:02 PDT\r\n\r\nSubject: body text, not a header\r\n";
-    auto [code, out, err] = tool({QStringLiteral("header")}, input);
-    QCOMPARE(code, 0);
-    QCOMPARE(QString::fromUtf8(out).split(QLatin1Char('\n')).mid(0, 5),
+    Run r = tool({QStringLiteral("header")}, input);
+    QCOMPARE(r.rc, 0);
+    QCOMPARE(QString::fromUtf8(r.out).split(QLatin1Char('\n')).mid(0, 5),
              QStringList({QStringLiteral("Subject: caf\u00e9 and a\\nb"), QStringLiteral("From: \"J\u00f6rn\" <j@x>"),
                           QStringLiteral("To: a@x"), QStringLiteral("To: \"Doe, J\" <d@y>"),
                           QStringLiteral("Date: Fri, 25 Sep 1992 14:13")}));
-    const QJsonArray json = QJsonDocument::fromJson(std::get<1>(tool({QStringLiteral("header"), QStringLiteral("--json")}, input))).array();
+    const QJsonArray json = QJsonDocument::fromJson(tool({QStringLiteral("header"), QStringLiteral("--json")}, input).out).array();
     QCOMPARE(json.size(), 4);
     QCOMPARE(json.at(0)[QLatin1String("text")].toString(), QStringLiteral("caf\u00e9 and a\nb"));
     QCOMPARE(json.at(2)[QLatin1String("addresses")][1][QLatin1String("header")].toString(), QStringLiteral("\"Doe, J\"  <d@y>"));
     // Unreadable or header-less input is an error with a message.
-    std::tie(code, out, err) = tool({QStringLiteral("header"), QStringLiteral("/nonexistent/headers.txt")});
-    QVERIFY(code == 1 && err.startsWith("orvane-mail: cannot open /nonexistent/headers.txt"));
-    std::tie(code, out, err) = tool({QStringLiteral("header")}, "just some text\n");
-    QVERIFY(code == 1 && err.contains("no header lines"));
+    r = tool({QStringLiteral("header"), QStringLiteral("/nonexistent/headers.txt")});
+    QVERIFY(r.rc == 1 && r.err.startsWith("orvane-mail: cannot open /nonexistent/headers.txt"));
+    r = tool({QStringLiteral("header")}, "just some text\n");
+    QVERIFY(r.rc == 1 && r.err.contains("no header lines"));
 }
 
 QTEST_GUILESS_MAIN(tst_Corpus)
