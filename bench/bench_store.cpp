@@ -10,7 +10,10 @@
 //                compaction) next to one bare compaction of the same folder;
 //   thread_chain a reply chain stored and threaded message by message, at
 //                two sizes (per-message cost must not grow with the folder).
-// N comes from ORVANE_BENCH_STORE_MESSAGES (default 100000). The folder lives
+// N comes from ORVANE_BENCH_STORE_MESSAGES (default 100000).
+// ORVANE_BENCH_STORE_ONLY picks groups, comma-separated: thread_chain,
+// folder (import, open, compact and delete, which share one folder) and
+// thread_folder; all by default. Handy under perf. The folder lives
 // in a temporary directory (ORVANE_BENCH_DIR, else TMPDIR, else /tmp) that is
 // removed at the end.
 #include <indexclass.h>
@@ -286,10 +289,13 @@ int main(int argc, char** argv)
     for (int i = 0; i < n; ++i)
         textBytes += double(corpus[size_t(i) % corpus.size()].size());
 
+    const QList<QByteArray> only = qgetenv("ORVANE_BENCH_STORE_ONLY").split(',');
+    auto want = [&](const char* group) { return only == QList<QByteArray>{QByteArray()} || only.contains(group); };
+
     // ---------------------------------------------------------- thread_chain
     // The same work per message at two folder sizes: a per-message cost that
     // grows with the folder shows as scaling well above 1.
-    {
+    if (want("thread_chain")) {
         const int small = std::max(500, n / 100), large = 4 * small;
         const double a = threadChain(work + QLatin1String("/chain"), small);
         const double cpuA = lastCpu;
@@ -300,270 +306,273 @@ int main(int argc, char** argv)
                  + QByteArray("messages=") + QByteArray::number(small) + "," + QByteArray::number(large));
     }
 
-    // ---------------------------------------------------------------- import
-    // The limit: the same bytes appended to one file with stdio.
-    {
-        const QByteArray path = QFile::encodeName(work + QLatin1String("/plain"));
-        Timer t;
-        t.start();
-        FILE* f = std::fopen(path.constData(), "wb");
-        if (!f)
-            return 1;
-        for (int i = 0; i < n; ++i) {
-            const QCString& m = corpus[size_t(i) % corpus.size()];
-            std::fwrite(m.constData(), 1, size_t(m.size()), f);
-        }
-        std::fclose(f);
-        const double secs = seconds(t);
-        line("c_append", "import", textBytes, n, secs);
-        QFile::remove(QString::fromLocal8Bit(path));
-    }
-
-    const QDateTime when = QDateTime::currentDateTime();
-    double importSecs = 0;
-    {
-        auto folder = std::make_unique<LocalMailFolder>(folderDir);
-        // Time every tenth of the import: the last tenth costing much more
-        // than the first would show work growing with the folder's size.
-        std::vector<double> tenths;
-        Timer t, part;
-        t.start();
-        part.start();
-        const int tenth = n / 10;
-        for (int i = 0; i < n; ++i) {
-            const QCString& m = corpus[size_t(i) % corpus.size()];
-            if (folder->createMessage(m, QCString(""), when, QString(), nullptr, true, 0).isNull()) {
-                std::fprintf(stderr, "bench_store: createMessage failed at %d\n", i);
+    if (want("folder")) {
+        // ---------------------------------------------------------------- import
+        // The limit: the same bytes appended to one file with stdio.
+        {
+            const QByteArray path = QFile::encodeName(work + QLatin1String("/plain"));
+            Timer t;
+            t.start();
+            FILE* f = std::fopen(path.constData(), "wb");
+            if (!f)
                 return 1;
+            for (int i = 0; i < n; ++i) {
+                const QCString& m = corpus[size_t(i) % corpus.size()];
+                std::fwrite(m.constData(), 1, size_t(m.size()), f);
             }
-            if (tenth > 0 && (i + 1) % tenth == 0) {
-                tenths.push_back(seconds(part));
-                part.restart();
-            }
+            std::fclose(f);
+            const double secs = seconds(t);
+            line("c_append", "import", textBytes, n, secs);
+            QFile::remove(QString::fromLocal8Bit(path));
         }
-        folder->sync();
-        importSecs = seconds(t);
-        const double growth = tenths.size() >= 10 ? tenths[9] / tenths[0] : 0;
-        line("orvane", "import", textBytes, n, importSecs,
-             kv("last_tenth_vs_first", growth) + ' ' + kv("first_tenth_s", tenths.empty() ? 0 : tenths[0], 3)
-                 + ' ' + kv("last_tenth_s", tenths.empty() ? 0 : tenths.back(), 3));
-    }
-    // Parsing alone, for the record: how much of the import is the parser.
-    {
-        const int sample = std::min(n, 20000);
-        double bytes = 0;
-        Timer t;
-        t.start();
-        for (int i = 0; i < sample; ++i) {
-            const QCString& m = corpus[size_t(i) % corpus.size()];
-            const MessageClass parsed(m);
-            bytes += double(m.size());
-        }
-        line("orvane", "parse_only", bytes, sample, seconds(t));
-    }
 
-    const QString indexFile = folderDir + QLatin1String("/index");
-    const QString messagesFile = folderDir + QLatin1String("/messages");
-    const QString descriptorFile = folderDir + QLatin1String("/descriptor");
-
-    // ------------------------------------------------------------ open_index
-    // Warm: the index file is in the page cache (as right after the import).
-    // Cold: its pages are dropped first (posix_fadvise on this file only),
-    // so both sides read it from the disk.
-    const qint64 indexBytes = fileSize(indexFile);
-    for (const bool cold : {false, true}) {
-        const char* task = cold ? "open_index_cold" : "open_index";
-        if (cold)
-            dropFromCache(indexFile);
-        Timer t;
-        t.start();
-        if (!readThrough(indexFile))
-            return 1;
-        line("raw_read", task, double(indexBytes), n, seconds(t));
-        if (cold)
-            dropFromCache(indexFile);
-        const Opened o = openMeasured(folderDir);
-        const int loaded = o.loaded;
-        const double secs = o.secs;
-        if (loaded != n)
-            std::fprintf(stderr, "bench_store: loaded %d of %d entries\n", loaded, n);
-        const int per = std::max(loaded, 1);
-        line("orvane", task, double(indexBytes), loaded, secs,
-             QByteArray("bytes_per_entry=") + QByteArray::number(o.rssPerEntry)
-                 + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
-                 + " index_bytes_per_entry=" + QByteArray::number(indexBytes / per)
-                 + " folder_messages=" + QByteArray::number(loaded));
-    }
-
-    // ------------------------------------------------------ open_index_large
-    // A folder of ORVANE_BENCH_STORE_OPEN_MESSAGES entries (default one
-    // million): the index of the imported folder repeated under new IDs
-    // (the entries share the imported texts; opening reads the index only).
-    {
-        int big = 1000000;
-        if (const char* v = std::getenv("ORVANE_BENCH_STORE_OPEN_MESSAGES"))
-            big = std::max(n, std::atoi(v));
-        const QString bigDir = work + QLatin1String("/big");
-        QDir().mkpath(bigDir);
-        QFile::copy(messagesFile, bigDir + QLatin1String("/messages"));
-        QFile::copy(descriptorFile, bigDir + QLatin1String("/descriptor"));
+        const QDateTime when = QDateTime::currentDateTime();
+        double importSecs = 0;
         {
             auto folder = std::make_unique<LocalMailFolder>(folderDir);
-            const std::vector<IndexClass*> src = folder->indexIDict()->entries();
-            QFile out(bigDir + QLatin1String("/index"));
-            if (!out.open(QIODevice::WriteOnly) || src.empty())
-                return 1;
-            QByteArray buf;
-            QDataStream s(&buf, QIODevice::WriteOnly);
-            s.setVersion(QDataStream::Qt_3_3);
-            s << QStringLiteral(ORVANE_MAIL_VERSION);
-            for (int i = 0; i < big; ++i) {
-                IndexClass copy(*src[size_t(i) % src.size()]);
-                copy.setID(MailFolder::nextIndexID());
-                s << copy;
-                if (buf.size() > (8 << 20)) {
-                    out.write(buf);
-                    s.device()->seek(0);
-                    buf.clear();
+            // Time every tenth of the import: the last tenth costing much more
+            // than the first would show work growing with the folder's size.
+            std::vector<double> tenths;
+            Timer t, part;
+            t.start();
+            part.start();
+            const int tenth = n / 10;
+            for (int i = 0; i < n; ++i) {
+                const QCString& m = corpus[size_t(i) % corpus.size()];
+                if (folder->createMessage(m, QCString(""), when, QString(), nullptr, true, 0).isNull()) {
+                    std::fprintf(stderr, "bench_store: createMessage failed at %d\n", i);
+                    return 1;
+                }
+                if (tenth > 0 && (i + 1) % tenth == 0) {
+                    tenths.push_back(seconds(part));
+                    part.restart();
                 }
             }
-            out.write(buf);
+            folder->sync();
+            importSecs = seconds(t);
+            const double growth = tenths.size() >= 10 ? tenths[9] / tenths[0] : 0;
+            line("orvane", "import", textBytes, n, importSecs,
+                 kv("last_tenth_vs_first", growth) + ' ' + kv("first_tenth_s", tenths.empty() ? 0 : tenths[0], 3)
+                     + ' ' + kv("last_tenth_s", tenths.empty() ? 0 : tenths.back(), 3));
         }
-        const QString bigIndex = bigDir + QLatin1String("/index");
-        const qint64 bigBytes = fileSize(bigIndex);
-        Timer t;
-        t.start();
-        if (!readThrough(bigIndex))
-            return 1;
-        const double raw = seconds(t);
-        line("raw_read", "open_index_large", double(bigBytes), big, raw,
-             QByteArray("folder_messages=") + QByteArray::number(big));
-        Opened o = openMeasured(bigDir);
-        const double secs = o.secs;
-        const int loaded = std::max(o.loaded, 1);
-        auto folder = std::move(o.folder);
-        line("orvane", "open_index_large", double(bigBytes), loaded, secs,
-             kv("vs_raw_read", secs / raw) + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
-                 + " rss_bytes_per_entry=" + QByteArray::number(o.rssPerEntry) + " index_bytes_per_entry="
-                 + QByteArray::number(bigBytes / loaded) + " folder_messages=" + QByteArray::number(loaded));
-        // Listing needs no decoding beyond the fields asked for: walk every
-        // entry's flags, size and parent and look up every tenth message ID.
-        t.restart();
-        qint64 sum = 0;
-        for (IndexClass* e : folder->indexIDict()->entries())
-            sum += e->getSize() + (e->getUnreadMark() ? 1 : 0) + (e->hasParent() ? 1 : 0) + e->getPartCount();
-        line("orvane", "walk_entries_large", 0, loaded, seconds(t),
-             QByteArray("folder_messages=") + QByteArray::number(loaded) + " checksum=" + QByteArray::number(sum));
-        folder.reset();
-        QDir(bigDir).removeRecursively();
-    }
-
-    // ------------------------------------------------------- delete_single
-    // Deleting single messages from the full folder, each on its own call.
-    {
-        auto folder = std::make_unique<LocalMailFolder>(folderDir);
-        const QStringList ids = folder->getEntryList(QString());
-        const int count = 20;
-        Timer t;
-        t.start();
-        for (int i = 0; i < count; ++i)
-            folder->deleteMessage(folder->indexIDict()->find(ids[i * (ids.size() / count)]));
-        const double total = seconds(t);
-        line("orvane", "delete_one", 0, count, total,
-             kv("ms_per_delete", total / count * 1000, 1) + " folder_messages=" + QByteArray::number(ids.size()));
-    }
-
-    // --------------------------------------------------------------- compact
-    // Half of the entries leave the folder without touching its files (the
-    // collection's own removal), so that the timed part is the compaction
-    // alone: reading the surviving records and texts, writing the new
-    // files, syncing them and switching them in.
-    double compactSecs = 0;
-    {
-        auto folder = std::make_unique<LocalMailFolder>(folderDir);
-        const QStringList ids = folder->getEntryList(QString());
-        for (int i = 0; i < ids.size(); i += 2)
-            folder->indexIDict()->remove(ids[i]);
-        const int kept = folder->getMessageCount();
-        Timer t;
-        t.start();
-        if (!folder->compact(0)) {
-            std::fprintf(stderr, "bench_store: compaction failed\n");
-            return 1;
-        }
-        compactSecs = seconds(t);
-        const double survived = double(fileSize(messagesFile) + fileSize(descriptorFile));
-        line("orvane", "compact_half", survived, kept, compactSecs,
-             QByteArray("folder_messages=") + QByteArray::number(n));
-    }
-    {
-        // The peer: cp of exactly the bytes that survived (the two files the
-        // compaction wrote), once plain and once followed by a sync of the
-        // copies, since the compaction makes its files durable.
-        const double survived = double(fileSize(messagesFile) + fileSize(descriptorFile));
-        const int kept = (n - 20) / 2;
-        const QString m2 = work + QLatin1String("/messages.cp");
-        const QString d2 = work + QLatin1String("/descriptor.cp");
-        Timer t;
-        t.start();
-        if (!runCp(messagesFile, m2) || !runCp(descriptorFile, d2))
-            return 1;
-        line("cp", "compact_half", survived, kept, seconds(t));
-        QFile::remove(m2);
-        QFile::remove(d2);
-        t.restart();
-        if (!runCp(messagesFile, m2) || !runCp(descriptorFile, d2))
-            return 1;
+        // Parsing alone, for the record: how much of the import is the parser.
         {
-            QFile a(m2), b(d2);
-            if (a.open(QIODevice::ReadWrite))
-                ::fsync(a.handle());
-            if (b.open(QIODevice::ReadWrite))
-                ::fsync(b.handle());
+            const int sample = std::min(n, 20000);
+            double bytes = 0;
+            Timer t;
+            t.start();
+            for (int i = 0; i < sample; ++i) {
+                const QCString& m = corpus[size_t(i) % corpus.size()];
+                const MessageClass parsed(m);
+                bytes += double(m.size());
+            }
+            line("orvane", "parse_only", bytes, sample, seconds(t));
         }
-        line("cp_fsync", "compact_half", survived, kept, seconds(t));
-        QFile::remove(m2);
-        QFile::remove(d2);
-    }
 
-    // ----------------------------------------------------------- delete_list
-    {
-        auto folder = std::make_unique<LocalMailFolder>(folderDir);
-        Timer t;
-        t.start();
-        folder->compact(0);
-        const double oneCompaction = seconds(t);
-        const QStringList ids = folder->getEntryList(QString());
-        QStringList doomed;
-        const int count = std::min<int>(1000, int(ids.size()) / 2);
-        const int step = std::max<int>(1, int(ids.size()) / count);
-        for (int i = 0; i < ids.size() && doomed.size() < count; i += step)
-            doomed << ids[i];
-        t.restart();
-        if (!folder->deleteMessage(doomed)) {
-            std::fprintf(stderr, "bench_store: list deletion failed\n");
-            return 1;
+        const QString indexFile = folderDir + QLatin1String("/index");
+        const QString messagesFile = folderDir + QLatin1String("/messages");
+        const QString descriptorFile = folderDir + QLatin1String("/descriptor");
+
+        // ------------------------------------------------------------ open_index
+        // Warm: the index file is in the page cache (as right after the import).
+        // Cold: its pages are dropped first (posix_fadvise on this file only),
+        // so both sides read it from the disk.
+        const qint64 indexBytes = fileSize(indexFile);
+        for (const bool cold : {false, true}) {
+            const char* task = cold ? "open_index_cold" : "open_index";
+            if (cold)
+                dropFromCache(indexFile);
+            Timer t;
+            t.start();
+            if (!readThrough(indexFile))
+                return 1;
+            line("raw_read", task, double(indexBytes), n, seconds(t));
+            if (cold)
+                dropFromCache(indexFile);
+            const Opened o = openMeasured(folderDir);
+            const int loaded = o.loaded;
+            const double secs = o.secs;
+            if (loaded != n)
+                std::fprintf(stderr, "bench_store: loaded %d of %d entries\n", loaded, n);
+            const int per = std::max(loaded, 1);
+            line("orvane", task, double(indexBytes), loaded, secs,
+                 QByteArray("bytes_per_entry=") + QByteArray::number(o.rssPerEntry)
+                     + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
+                     + " index_bytes_per_entry=" + QByteArray::number(indexBytes / per)
+                     + " folder_messages=" + QByteArray::number(loaded));
         }
-        const double secs = seconds(t);
-        line("orvane", "delete_1000_list", 0, doomed.size(), secs,
-             kv("compactions", secs / oneCompaction, 2) + ' ' + kv("one_compaction_s", oneCompaction, 3)
-                 + ' ' + QByteArray("folder_messages=") + QByteArray::number(ids.size()));
-        // One by one: each deletion rewrites the index once and overwrites
-        // the message's bytes in place.
-        const QStringList rest = folder->getEntryList(QString());
-        t.restart();
-        const int single = 20;
-        for (int i = 0; i < single && i < rest.size(); ++i)
-            folder->deleteMessage(folder->indexIDict()->find(rest[i]));
-        const double total = seconds(t);
-        line("orvane", "delete_single", 0, single, total,
-             kv("ms_per_delete", total / single * 1000, 1) + ' ' + kv("projected_1000_s", total / single * 1000, 1)
-                 + " folder_messages=" + QByteArray::number(rest.size()));
+
+        // ------------------------------------------------------ open_index_large
+        // A folder of ORVANE_BENCH_STORE_OPEN_MESSAGES entries (default one
+        // million): the index of the imported folder repeated under new IDs
+        // (the entries share the imported texts; opening reads the index only).
+        {
+            int big = 1000000;
+            if (const char* v = std::getenv("ORVANE_BENCH_STORE_OPEN_MESSAGES"))
+                big = std::max(n, std::atoi(v));
+            const QString bigDir = work + QLatin1String("/big");
+            QDir().mkpath(bigDir);
+            QFile::copy(messagesFile, bigDir + QLatin1String("/messages"));
+            QFile::copy(descriptorFile, bigDir + QLatin1String("/descriptor"));
+            {
+                auto folder = std::make_unique<LocalMailFolder>(folderDir);
+                const std::vector<IndexClass*> src = folder->indexIDict()->entries();
+                QFile out(bigDir + QLatin1String("/index"));
+                if (!out.open(QIODevice::WriteOnly) || src.empty())
+                    return 1;
+                QByteArray buf;
+                QDataStream s(&buf, QIODevice::WriteOnly);
+                s.setVersion(QDataStream::Qt_3_3);
+                s << QStringLiteral(ORVANE_MAIL_VERSION);
+                for (int i = 0; i < big; ++i) {
+                    IndexClass copy(*src[size_t(i) % src.size()]);
+                    copy.setID(MailFolder::nextIndexID());
+                    s << copy;
+                    if (buf.size() > (8 << 20)) {
+                        out.write(buf);
+                        s.device()->seek(0);
+                        buf.clear();
+                    }
+                }
+                out.write(buf);
+            }
+            const QString bigIndex = bigDir + QLatin1String("/index");
+            const qint64 bigBytes = fileSize(bigIndex);
+            Timer t;
+            t.start();
+            if (!readThrough(bigIndex))
+                return 1;
+            const double raw = seconds(t);
+            line("raw_read", "open_index_large", double(bigBytes), big, raw,
+                 QByteArray("folder_messages=") + QByteArray::number(big));
+            Opened o = openMeasured(bigDir);
+            const double secs = o.secs;
+            const int loaded = std::max(o.loaded, 1);
+            auto folder = std::move(o.folder);
+            line("orvane", "open_index_large", double(bigBytes), loaded, secs,
+                 kv("vs_raw_read", secs / raw) + " heap_bytes_per_entry=" + QByteArray::number(o.heapPerEntry)
+                     + " rss_bytes_per_entry=" + QByteArray::number(o.rssPerEntry) + " index_bytes_per_entry="
+                     + QByteArray::number(bigBytes / loaded) + " folder_messages=" + QByteArray::number(loaded));
+            // Listing needs no decoding beyond the fields asked for: walk every
+            // entry's flags, size and parent and look up every tenth message ID.
+            t.restart();
+            qint64 sum = 0;
+            for (IndexClass* e : folder->indexIDict()->entries())
+                sum += e->getSize() + (e->getUnreadMark() ? 1 : 0) + (e->hasParent() ? 1 : 0) + e->getPartCount();
+            line("orvane", "walk_entries_large", 0, loaded, seconds(t),
+                 QByteArray("folder_messages=") + QByteArray::number(loaded) + " checksum=" + QByteArray::number(sum));
+            folder.reset();
+            QDir(bigDir).removeRecursively();
+        }
+
+        // ------------------------------------------------------- delete_single
+        // Deleting single messages from the full folder, each on its own call.
+        {
+            auto folder = std::make_unique<LocalMailFolder>(folderDir);
+            const QStringList ids = folder->getEntryList(QString());
+            const int count = 20;
+            Timer t;
+            t.start();
+            for (int i = 0; i < count; ++i)
+                folder->deleteMessage(folder->indexIDict()->find(ids[i * (ids.size() / count)]));
+            const double total = seconds(t);
+            line("orvane", "delete_one", 0, count, total,
+                 kv("ms_per_delete", total / count * 1000, 1) + " folder_messages=" + QByteArray::number(ids.size()));
+        }
+
+        // --------------------------------------------------------------- compact
+        // Half of the entries leave the folder without touching its files (the
+        // collection's own removal), so that the timed part is the compaction
+        // alone: reading the surviving records and texts, writing the new
+        // files, syncing them and switching them in.
+        double compactSecs = 0;
+        {
+            auto folder = std::make_unique<LocalMailFolder>(folderDir);
+            const QStringList ids = folder->getEntryList(QString());
+            for (int i = 0; i < ids.size(); i += 2)
+                folder->indexIDict()->remove(ids[i]);
+            const int kept = folder->getMessageCount();
+            Timer t;
+            t.start();
+            if (!folder->compact(0)) {
+                std::fprintf(stderr, "bench_store: compaction failed\n");
+                return 1;
+            }
+            compactSecs = seconds(t);
+            const double survived = double(fileSize(messagesFile) + fileSize(descriptorFile));
+            line("orvane", "compact_half", survived, kept, compactSecs,
+                 QByteArray("folder_messages=") + QByteArray::number(n));
+        }
+        {
+            // The peer: cp of exactly the bytes that survived (the two files the
+            // compaction wrote), once plain and once followed by a sync of the
+            // copies, since the compaction makes its files durable.
+            const double survived = double(fileSize(messagesFile) + fileSize(descriptorFile));
+            const int kept = (n - 20) / 2;
+            const QString m2 = work + QLatin1String("/messages.cp");
+            const QString d2 = work + QLatin1String("/descriptor.cp");
+            Timer t;
+            t.start();
+            if (!runCp(messagesFile, m2) || !runCp(descriptorFile, d2))
+                return 1;
+            line("cp", "compact_half", survived, kept, seconds(t));
+            QFile::remove(m2);
+            QFile::remove(d2);
+            t.restart();
+            if (!runCp(messagesFile, m2) || !runCp(descriptorFile, d2))
+                return 1;
+            {
+                QFile a(m2), b(d2);
+                if (a.open(QIODevice::ReadWrite))
+                    ::fsync(a.handle());
+                if (b.open(QIODevice::ReadWrite))
+                    ::fsync(b.handle());
+            }
+            line("cp_fsync", "compact_half", survived, kept, seconds(t));
+            QFile::remove(m2);
+            QFile::remove(d2);
+        }
+
+        // ----------------------------------------------------------- delete_list
+        {
+            auto folder = std::make_unique<LocalMailFolder>(folderDir);
+            Timer t;
+            t.start();
+            folder->compact(0);
+            const double oneCompaction = seconds(t);
+            const QStringList ids = folder->getEntryList(QString());
+            QStringList doomed;
+            const int count = std::min<int>(1000, int(ids.size()) / 2);
+            const int step = std::max<int>(1, int(ids.size()) / count);
+            for (int i = 0; i < ids.size() && doomed.size() < count; i += step)
+                doomed << ids[i];
+            t.restart();
+            if (!folder->deleteMessage(doomed)) {
+                std::fprintf(stderr, "bench_store: list deletion failed\n");
+                return 1;
+            }
+            const double secs = seconds(t);
+            line("orvane", "delete_1000_list", 0, doomed.size(), secs,
+                 kv("compactions", secs / oneCompaction, 2) + ' ' + kv("one_compaction_s", oneCompaction, 3)
+                     + ' ' + QByteArray("folder_messages=") + QByteArray::number(ids.size()));
+            // One by one: each deletion rewrites the index once and overwrites
+            // the message's bytes in place.
+            const QStringList rest = folder->getEntryList(QString());
+            t.restart();
+            const int single = 20;
+            for (int i = 0; i < single && i < rest.size(); ++i)
+                folder->deleteMessage(folder->indexIDict()->find(rest[i]));
+            const double total = seconds(t);
+            line("orvane", "delete_single", 0, single, total,
+                 kv("ms_per_delete", total / single * 1000, 1) + ' ' + kv("projected_1000_s", total / single * 1000, 1)
+                     + " folder_messages=" + QByteArray::number(rest.size()));
+        }
+
     }
 
     // --------------------------------------------------------- thread_folder
     // The list form at two sizes: per-message cost must stay flat.
-    {
+    if (want("thread_folder")) {
         int large = 1000000;
         if (const char* v = std::getenv("ORVANE_BENCH_STORE_THREAD_LARGE"))
             large = std::max(n, std::atoi(v));

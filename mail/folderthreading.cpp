@@ -11,28 +11,179 @@
 #include <QFile>
 #include <QHash>
 #include <QSet>
+#include <QtEndian>
+
+#include <cstring>
 
 #include <limits>
 
 namespace {
 
-// Reads the descriptor record of \a e from the mapped descriptor file
-// \a map (\a size bytes) into \a d; false when it is not there whole.
-bool readDescriptor(const uchar* map, qint64 size, const IndexClass* e, MessageDescriptor* d)
+// A descriptor record kept as its stored bytes. Threading changes only the
+// parent's index ID and two lists of a record, so it keeps the stored bytes
+// untouched, notes the changes, and writes the changed record out in one go,
+// instead of decoding and re-encoding every field of every record it touches.
+//
+// Every field before the tail is a string (32-bit big-endian byte length,
+// 0xffffffff for a null string, then UTF-16BE) or a list of strings (32-bit
+// count, then the strings), apart from four colour and flag bytes.
+class DescriptorRecord
 {
-    const qint64 off = e->getDescriptorOffset(), len = e->getDescriptorLength();
-    if (!map || off < 0 || len <= 0 || off + len > size)
-        return false;
-    const QByteArray rec = QByteArray::fromRawData(reinterpret_cast<const char*>(map + off), qsizetype(len));
-    QDataStream s(rec);
-    Orvane::setupClassicStream(s);
-    MessageDescriptor read = *d;
-    s >> read;
-    if (!Orvane::streamOk(s))
-        return false;
-    *d = std::move(read);
-    return true;
-}
+public:
+    /// Takes \a bytes as the record; false when they are not one whole
+    /// record, read the way MessageDescriptor reads one.
+    bool assign(const QByteArray& bytes)
+    {
+        *this = DescriptorRecord();
+        b = bytes;
+        return scan();
+    }
+
+    QString inReplyTo() const
+    {
+        const quint32 n = word(inReplyToAt);
+        if (n == Null)
+            return QString();
+        QString s(qsizetype(n / 2), Qt::Uninitialized);
+        qFromBigEndian<char16_t>(b.constData() + inReplyToAt + 4, n / 2, s.data());
+        return s;
+    }
+    bool referencesContain(const QString& s) const { return listContains(referencesAt, refs, s); }
+    bool relatedContain(const QString& s) const { return listContains(relatedAt, related, s); }
+    void appendReference(const QString& s) { refs.add(s); }
+    void appendRelated(const QString& s) { related.add(s); }
+    void setParentIndexID(const QString& s) { parent = encode(s); }
+
+    /// Appends the record with its changes to \a out; returns its length.
+    qint64 writeTo(QByteArray& out) const
+    {
+        const qint64 at = out.size();
+        const qint64 refsEnd = skipList(referencesAt), parentEnd = skipString(parentAt);
+        const qint64 relatedEnd = skipList(relatedAt);
+        auto list = [&](qint64 from, qint64 to, const Added& added) {
+            const qint64 count = out.size();
+            out.append(b.constData() + from, to - from);
+            qToBigEndian<quint32>(word(from) + added.count, out.data() + count);
+            out.append(added.bytes);
+        };
+        out.append(b.constData(), referencesAt);
+        list(referencesAt, refsEnd, refs);
+        out.append(b.constData() + refsEnd, parentAt - refsEnd);
+        if (parent.isNull())
+            out.append(b.constData() + parentAt, parentEnd - parentAt);
+        else
+            out.append(parent);
+        list(relatedAt, relatedEnd, related);
+        out.append(b.constData() + relatedEnd, b.size() - relatedEnd);
+        return out.size() - at;
+    }
+
+private:
+    static constexpr quint32 Null = 0xffffffff;
+
+    // Strings appended to a list, encoded as stored.
+    struct Added {
+        QByteArray bytes;
+        quint32 count = 0;
+        void add(const QString& s)
+        {
+            bytes += encode(s);
+            ++count;
+        }
+    };
+
+    quint32 word(qint64 at) const { return qFromBigEndian<quint32>(b.constData() + at); }
+
+    // Bytes of the string at \a at, length word included; -1 when it runs
+    // past the record or has an odd byte length.
+    qint64 stringSpan(qint64 at) const
+    {
+        if (at < 0 || at + 4 > b.size())
+            return -1;
+        const quint32 n = word(at);
+        if (n == Null)
+            return 4;
+        if (n % 2 || qint64(n) > b.size() - at - 4)
+            return -1;
+        return 4 + qint64(n);
+    }
+    qint64 skipString(qint64 at) const
+    {
+        const qint64 n = stringSpan(at);
+        return n < 0 ? -1 : at + n;
+    }
+    // Each element takes at least 4 bytes, so a hostile count ends at the
+    // end of the record.
+    qint64 skipList(qint64 at) const
+    {
+        if (at < 0 || at + 4 > b.size())
+            return -1;
+        qint64 p = at + 4;
+        for (quint32 i = word(at); i > 0 && p >= 0; --i)
+            p = skipString(p);
+        return p;
+    }
+    qint64 skipBytes(qint64 at, qint64 n) const { return at < 0 || at + n > b.size() ? -1 : at + n; }
+    qint64 skipStrings(qint64 at, int n) const
+    {
+        while (n-- > 0 && at >= 0)
+            at = skipString(at);
+        return at;
+    }
+
+    bool scan()
+    {
+        qint64 p = skipList(skipString(0));                        // from, to
+        p = skipList(skipStrings(p, 7));                           // subject .. scheduling, flags
+        inReplyToAt = p = skipBytes(p, 4);                         // colour and flag
+        referencesAt = p = skipString(p);                          // inReplyTo
+        parentAt = p = skipString(skipList(p));                    // references, indexID
+        relatedAt = p = skipString(p);                             // parentIndexID
+        p = skipList(skipList(skipString(skipList(p))));           // related, replyTo, cc, bcc
+        p = skipList(skipStrings(p, 3));                           // messageID, organization, uid, extendedStatus
+        p = skipList(skipStrings(p, 2));                           // contentEncoding, account, route
+        p = skipBytes(skipStrings(skipBytes(p, 1), 2), 4);         // receipt, extraInfo, category, persistence
+        if (p >= 0 && p + 4 <= b.size())                           // extraData: 0 is null, else that many bytes
+            p = skipBytes(p + 4, word(p));
+        else
+            p = -1;
+        return skipBytes(p, 5) >= 0;                               // attachments, size
+    }
+
+    static QByteArray encode(const QString& s)
+    {
+        if (s.isNull())
+            return QByteArray(4, '\xff');
+        QByteArray out(4 + 2 * s.size(), Qt::Uninitialized);
+        qToBigEndian<quint32>(quint32(2 * s.size()), out.data());
+        qToBigEndian<char16_t>(s.utf16(), s.size(), out.data() + 4);
+        return out;
+    }
+
+    // Whether the stored list at \a at or the strings added to it hold
+    // \a s. Null and empty strings compare equal, as QString does.
+    bool listContains(qint64 at, const Added& added, const QString& s) const
+    {
+        const QByteArray want = encode(s);
+        const qint64 wantLen = s.isEmpty() ? 0 : want.size() - 4;
+        auto scanList = [&](const char* data, qint64 p, quint32 n) {
+            for (; n > 0; --n) {
+                const quint32 len = qFromBigEndian<quint32>(data + p);
+                const qint64 bytes = len == Null ? 0 : qint64(len);
+                if (bytes == wantLen && std::memcmp(data + p + 4, want.constData() + 4, size_t(bytes)) == 0)
+                    return true;
+                p += 4 + bytes;
+            }
+            return false;
+        };
+        return scanList(b.constData(), at + 4, word(at)) || scanList(added.bytes.constData(), 0, added.count);
+    }
+
+    QByteArray b;
+    qint64 inReplyToAt = -1, referencesAt = -1, parentAt = -1, relatedAt = -1;
+    Added refs, related;
+    QByteArray parent;  // the new parent index ID, encoded; null when unchanged
+};
 
 } // namespace
 
@@ -60,110 +211,142 @@ bool MailFolder::closesCycle(IndexClass* e, IndexClass* parent)
 void MailFolder::reparentIndex(const std::vector<IndexClass*>& entries)
 {
     sync();  // pending descriptors first: they are read below
+    // The descriptor file only grows while threading, so each stretch of it
+    // is mapped once: what was there at the start, then what every flush
+    // appends. Remapping the whole file after each flush would fault every
+    // page in again.
     QFile file(descriptorFileName);
-    uchar* map = nullptr;
-    qint64 size = 0;
-    // Descriptors changed since the last flush, by entry; written in one
-    // append (and their entries in one index append) every few thousand
-    // messages, so memory stays bounded.
-    std::vector<std::pair<IndexClass*, MessageDescriptor>> changed;
-    QHash<IndexClass*, size_t> changedAt;
-    auto remap = [&] {
-        if (map)
-            file.unmap(map);
-        map = nullptr;
-        file.close();
-        if (file.open(QIODevice::ReadOnly) && (size = file.size()) > 0)
-            map = file.map(0, size);
+    struct Stretch {
+        qint64 start, size;
+        const uchar* data;
     };
+    std::vector<Stretch> maps;
+    auto mapStretch = [&](qint64 start, qint64 size) {
+        // Asking the size also refreshes what the file knows of it.
+        const uchar* p = size > 0 && file.size() >= start + size ? file.map(start, size) : nullptr;
+        if (p)
+            maps.push_back({start, size, p});
+        return p != nullptr;
+    };
+    if (file.open(QIODevice::ReadOnly))
+        mapStretch(0, file.size());
+    // Records changed since the last flush, by entry; written in one append
+    // (and their entries in one index append) every few thousand messages,
+    // so memory stays bounded.
+    std::vector<std::pair<IndexClass*, DescriptorRecord>> changed;
+    QHash<IndexClass*, size_t> changedAt;
+    // Set when the disk refuses an append or a mapping: threading stops
+    // there rather than take a record it cannot read for a missing one.
+    bool stopped = false;
     auto flush = [&] {
         if (changed.empty())
             return;
         QByteArray records;
-        std::vector<std::pair<qint64, qint64>> spans;
-        {
-            QDataStream s(&records, QIODevice::WriteOnly);
-            Orvane::setupClassicStream(s);
-            for (auto& [e, d] : changed) {
-                const qint64 at = records.size();
-                s << d;
-                spans.emplace_back(at, records.size() - at);
-            }
-        }
+        std::vector<qint64> lengths;
+        lengths.reserve(changed.size());
+        for (const auto& c : changed)
+            lengths.push_back(c.second.writeTo(records));
         QFile out(descriptorFileName);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
-            return;
+        stopped = !out.open(QIODevice::WriteOnly | QIODevice::Append);
         const qint64 start = out.size();
-        if (start + records.size() > std::numeric_limits<qint32>::max() || out.write(records) != records.size()
-            || !out.flush()) {
+        if (stopped || start + records.size() > std::numeric_limits<qint32>::max()
+            || out.write(records) != records.size() || !out.flush()) {
             out.resize(start);
+            stopped = true;
             return;
         }
         out.close();
         std::vector<IndexClass*> touched;
+        qint64 at = start;
         for (size_t i = 0; i < changed.size(); ++i) {
-            changed[i].first->setDescriptorOffset(long(start + spans[i].first));
-            changed[i].first->setDescriptorLength(long(spans[i].second));
+            changed[i].first->setDescriptorOffset(long(at));
+            changed[i].first->setDescriptorLength(long(lengths[i]));
+            at += lengths[i];
             touched.push_back(changed[i].first);
         }
         appendIndexRecords(touched);
+        // The records just written stay readable through their own mapping;
+        // the ones they replace are no longer read.
         changed.clear();
         changedAt.clear();
-        remap();
+        stopped = !mapStretch(start, records.size());
     };
-    // The descriptor of \a e as changed so far in this batch, else as read
-    // into \a scratch (null when it is in neither).
-    auto current = [&](IndexClass* e, MessageDescriptor* scratch) -> MessageDescriptor* {
+    // The record of \a e as changed so far in this batch, else as stored
+    // (read into \a scratch); null when it is in neither.
+    auto current = [&](IndexClass* e, DescriptorRecord* scratch) -> DescriptorRecord* {
         const auto it = changedAt.constFind(e);
         if (it != changedAt.constEnd())
             return &changed[*it].second;
-        return readDescriptor(map, size, e, scratch) ? scratch : nullptr;
+        const qint64 off = e->getDescriptorOffset(), len = e->getDescriptorLength();
+        if (off < 0 || len <= 0)
+            return nullptr;
+        for (auto m = maps.rbegin(); m != maps.rend(); ++m) {
+            if (off >= m->start && off - m->start <= m->size - len) {
+                const auto* data = reinterpret_cast<const char*>(m->data + (off - m->start));
+                return scratch->assign(QByteArray::fromRawData(data, qsizetype(len))) ? scratch : nullptr;
+            }
+        }
+        return nullptr;
     };
-    // Marks \a d (the result of current()) as changed; returns where it
+    // Marks \a r (the result of current()) as changed; returns where it
     // now lives.
-    auto keep = [&](IndexClass* e, MessageDescriptor* d, MessageDescriptor* scratch) {
-        if (d != scratch)
-            return d;
+    auto keep = [&](IndexClass* e, DescriptorRecord* r, DescriptorRecord* scratch) {
+        if (r != scratch)
+            return r;
         changedAt.insert(e, changed.size());
         changed.emplace_back(e, std::move(*scratch));
         return &changed.back().second;
     };
-    remap();
+    // What a device saves for a message without a record.
+    QByteArray freshBytes;
+    {
+        QDataStream s(&freshBytes, QIODevice::WriteOnly);
+        Orvane::setupClassicStream(s);
+        s << MessageDescriptor();
+    }
     for (IndexClass* e : entries) {
+        if (stopped)
+            break;
         if (!e || e->getParentFolder() != this)
             continue;
-        MessageDescriptor own, other;
-        MessageDescriptor* cd = current(e, &own);
-        if (!cd || cd->inReplyTo.isEmpty())
+        DescriptorRecord own, other;
+        DescriptorRecord* cd = current(e, &own);
+        if (!cd)
             continue;
-        IndexClass* parent = indexCollection.firstWithMessageID(cd->inReplyTo);
+        const QString inReplyTo = cd->inReplyTo();
+        if (inReplyTo.isEmpty())
+            continue;
+        IndexClass* parent = indexCollection.firstWithMessageID(inReplyTo);
         if (!parent || closesCycle(e, parent))
             continue;
         const QString parentID = parent->getID();
         // The parent changes only when it does not list the reply yet.
         const QString messageID = e->getMessageID();
-        MessageDescriptor* pd = current(parent, &other);
-        if (!pd)
-            pd = &other;  // no record: a fresh one, as a device would save
-        if (!pd->references.contains(messageID)) {
-            pd = keep(parent, pd, &other);
-            pd->references.append(messageID);
-            const QString id = e->getID();
-            if (!pd->relatedIndexIDList.contains(id))
-                pd->relatedIndexIDList.append(id);
+        DescriptorRecord* pd = current(parent, &other);
+        if (!pd) {
+            other.assign(freshBytes);
+            pd = &other;
         }
-        // After the parent: keeping it may have moved the stored descriptors.
+        if (!pd->referencesContain(messageID)) {
+            pd = keep(parent, pd, &other);
+            pd->appendReference(messageID);
+            const QString id = e->getID();
+            if (!pd->relatedContain(id))
+                pd->appendRelated(id);
+        }
+        // After the parent: keeping it may have moved the stored records.
         cd = changedAt.contains(e) ? &changed[changedAt.value(e)].second : keep(e, &own, &own);
-        cd->parentIndexID = parentID;
+        cd->setParentIndexID(parentID);
         e->_parentID = parentID;
         e->_lazy &= quint8(~IndexClass::ParentLazy);
         indexCollection.noteParentLinked(parentID);
         if (changed.size() >= 4096)
             flush();
     }
-    flush();
-    if (map)
-        file.unmap(map);
+    if (!stopped)
+        flush();
+    for (const Stretch& m : maps)
+        file.unmap(const_cast<uchar*>(m.data));
 }
 
 bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)

@@ -273,6 +273,7 @@ quint64 rawStringHash(const uchar* d, qint64 at)
 QByteArray indexFileBytes(const std::vector<IndexClass*>& entries, bool withHeader)
 {
     QByteArray out;
+    out.reserve(qsizetype(entries.size()) * 256);  // a typical record with a part or two
     QDataStream s(&out, QIODevice::WriteOnly);
     setupClassicStream(s);
     if (withHeader)
