@@ -38,16 +38,11 @@ QByteArray streamed(const DateClass& d)
 QString textStreamed(const DateClass& d)
 {
     QString out;
-    QTextStream ts(&out);
-    ts << d;
-    ts.flush();
+    QTextStream(&out) << d;
     return out;
 }
 
 bool hasLineBreak(const QByteArray& a) { return a.contains('\r') || a.contains('\n'); }
-
-const QByteArray FullRecord("00000004" "54756500" "00000004" "4d617200" "00000006" "2b3031303000"
-                            "00000005" "00000003" "000007d2" "0000000e" "00000007" "00000009");
 
 } // namespace
 
@@ -110,7 +105,6 @@ void tst_DateClass::largeInput_data()
     const qsizetype n = 1 << 20;
     QTest::newRow("CRLF") << QByteArray("\r\n").repeated(n / 2) << 0 << qsizetype(0);
     QTest::newRow("colons") << QByteArray("1 Jan 2001 ") + QByteArray(n, ':') << 0 << n - 2;
-    QTest::newRow("long hour") << QByteArray("1 Jan 2001 ") + QByteArray(n, '1') + ":00 Z" << INT_MAX << qsizetype(1);
     QByteArray noise(n, '\0');
     QRandomGenerator rng(20261206);
     for (char& c : noise)
@@ -223,11 +217,10 @@ void tst_DateClass::streamRecords_data()
     QTest::addColumn<QCString>("input"); // written from this text; null: only read
     QTest::addColumn<QByteArray>("hex");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("full") << QCString("Tue, 5 Mar 02 14:07:09 +0100") << FullRecord << QByteArray("Tue|5|Mar|3|2002|14:7:9|+0100");
-    QTest::newRow("null zone") << QCString("5 Mar 1998 14:07")
-                               << QByteArray("00000004" "54687500" "00000004" "4d617200" "00000000" "00000005"
-                                             "00000003" "000007ce" "0000000e" "00000007" "00000000")
-                               << QByteArray("Thu|5|Mar|3|1998|14:7:0|~");
+    QTest::newRow("full") << QCString("Tue, 5 Mar 02 14:07:09 +0100")
+                          << QByteArray("00000004" "54756500" "00000004" "4d617200" "00000006" "2b3031303000"
+                                        "00000005" "00000003" "000007d2" "0000000e" "00000007" "00000009")
+                          << QByteArray("Tue|5|Mar|3|2002|14:7:9|+0100");
     QTest::newRow("null and empty, negative numbers")
         << QCString() << QByteArray("00000000" "0000000100" "00000000" "ffffffff" "80000000" "7fffffff" "fffffffe" "00000005" "00000006")
         << QByteArray("~|-1||-2147483648|2147483647|-2:5:6|~");
