@@ -70,7 +70,6 @@ void tst_CharSets::translate_data()
     // Zero bytes: the decoded text ends at the first one (base64); the
     // quoted-printable decoder drops it.
     QTest::newRow("b zero in middle") << QByteArray("=?utf-8?B?YQAi?= c") << QStringLiteral("a c") << none;
-    QTest::newRow("utf-16 starts with zero") << QByteArray("=?UTF-16BE?B?AOk=?=") << QString() << none;
     QTest::newRow("q zero dropped, bad escape kept") << QByteArray("=?utf-8?Q?a=00b=ZZc=?=") << QStringLiteral("ab=ZZc") << none;
     QTest::newRow("q soft breaks") << QByteArray("=?utf-8?Q?a=\nb=\r\nc?=") << QStringLiteral("abc") << none;
     QTest::newRow("unknown charset, per run of words")
@@ -93,7 +92,6 @@ void tst_CharSets::translate_data()
                                             "=?ISO-2022-JP?B?cGFuZXNlIGVtYWlscyk=?=")
                               << QStringLiteral("\u65e5\u672c\u8a9e\u30e1\u30fc\u30eb\u30c6\u30b9\u30c8 (testing Japanese emails)") << none;
     // A character split between two words in one charset decodes whole.
-    QTest::newRow("split b") << QByteArray("=?utf-8?B?ww==?= =?UTF-8?B?qQ==?=") << QStringLiteral("\u00e9") << none;
     QTest::newRow("split q") << QByteArray("=?utf-8?Q?=E3=81=BE=E3=81=BF=E3=82?= =?utf-8?Q?=80=E3=82=81=E3=82=82?=")
                              << QStringLiteral("\u307e\u307f\u3080\u3081\u3082") << none;
     // RFC 6532: raw UTF-8 is UTF-8, beside encoded words too.

@@ -19,7 +19,6 @@ private slots:
     void transforms();
     void base64_data();
     void base64();
-    void base64Breaks();
     void base64Encode();
     void footer_data();
     void footer();
@@ -112,6 +111,8 @@ void tst_MIMECodec::base64_data()
     QTest::addColumn<QByteArray>("expectedHex");
     QTest::newRow("pads, lines") << B("YWJj\r\nYWI=\r\n") << QByteArray("abcab").toHex();
     QTest::newRow("junk between quanta") << B("**YWJj\x80\xFF ZGVm\0") << QByteArray("abcdef").toHex();
+    // RFC 2045 6.8: bytes outside the alphabet are skipped inside a group of four too.
+    QTest::newRow("junk inside groups") << B("Z\r\nm9 vY\tmF*y\r\nYg=\r\n=") << QByteArray("foobarb").toHex();
     QTest::newRow("junk after pads") << B("YQ==\n\n\n") << QByteArray("a").toHex();
     QTest::newRow("two bytes, three padded") << B("YQ=") << B("");
     // A quantum cut short by the end is completed with 'A'.
@@ -132,19 +133,6 @@ void tst_MIMECodec::base64()
     // the bytes there are readable (a view into a larger buffer).
     const QByteArray buffer = "==" + input;
     QCOMPARE(MIMECodec::decodeBase64(QByteArray::fromRawData(buffer.constData() + 2, input.size())).toHex(), expectedHex);
-}
-
-// RFC 2045 6.8: bytes outside the alphabet are skipped wherever they stand,
-// inside a group of four too.
-void tst_MIMECodec::base64Breaks()
-{
-    const QByteArray text = "Zm9vYmFyYg==";
-    for (const QByteArray& junk : {QByteArray("\r\n"), QByteArray(" "), QByteArray("\t"), QByteArray("*")})
-        for (int at = 0; at <= text.size(); ++at) {
-            QByteArray broken = text;
-            broken.insert(at, junk);
-            QCOMPARE(MIMECodec::decodeBase64(broken), QByteArray("foobarb"));
-        }
 }
 
 void tst_MIMECodec::base64Encode()

@@ -102,13 +102,11 @@ void tst_Tool::codec_data()
     QByteArray qpNul = randomBytes(3, Big, "====\r\n\n\n0A9fdG x");
     qpNul[Big - (1 << 20) + 7] = '\0';
     const QString enc = u"encode"_s, dec = u"decode"_s, b = u"base64"_s, qp = u"quoted-printable"_s;
-    QTest::newRow("encode base64, empty") << true << enc << b << QByteArray();
     QTest::newRow("encode base64, 18 x 57 KiB") << false << enc << b << random.left(18 * 57 * 1024);
     QTest::newRow("encode BASE64, 3 MiB + 1") << false << enc << u"BASE64"_s << random + 'x';
     QTest::newRow("decode base64, CR LF")
         << true << dec << b << QByteArray(MIMECodec::encodeEndLine(MIMECodec::encodeBase64(random, true, true).chopped(1)));
     QTest::newRow("decode base64, pads mid-stream") << false << dec << b << QByteArray("YQ==\n").repeated(Big / 5);
-    QTest::newRow("decode base64, pads and breaks") << true << dec << b << randomBytes(5, Big, "AB/==\n\r *");
     QTest::newRow("decode base64, junk then letters") << false << dec << b << QByteArray(Big, ' ') + "YQ";
     QTest::newRow("encode quoted-printable-compat") << true << enc << u"Quoted-Printable-Compat"_s << text;
     QTest::newRow("encode quoted-printable, NUL") << false << enc << qp << QByteArray("a=b\0c", 5);
@@ -162,16 +160,12 @@ void tst_Tool::failures_data()
     QTest::addColumn<QString>("message");
     const QString ok = u"compose BOX --from a@x.org --to b@x.org --subject s"_s, usage = u"usage: compose FOLDER"_s;
     QTest::newRow("compose: no --from") << u"compose BOX --to b@x.org --subject s"_s << 2 << usage;
-    QTest::newRow("compose: --to without a value") << u"compose BOX --from a@x.org --subject s --to"_s << 2 << usage;
     QTest::newRow("compose: unknown option") << ok + u" --bogus"_s << 2 << u"unknown option --bogus"_s;
-    QTest::newRow("compose: no folder") << u"compose --from a@x.org --to b@x.org --subject s"_s << 2 << usage;
     QTest::newRow("compose: missing attachment")
         << ok + u" --attach /nonexistent/a.bin"_s << 1 << u"cannot open /nonexistent/a.bin"_s;
     QTest::newRow("thread: missing folder") << u"thread /nonexistent/box"_s << 1 << u"/nonexistent/box: no such folder"_s;
     QTest::newRow("encode: unknown encoding") << u"encode --encoding x-uuencode -"_s << 2 << u"unknown encoding"_s;
     QTest::newRow("encode: no encoding") << u"encode"_s << 2 << u"--encoding NAME is required"_s;
-    QTest::newRow("decode: missing file") << u"decode --encoding base64 /nonexistent/f"_s << 1 << u"cannot open"_s;
-    QTest::newRow("decode: no --footer") << u"decode --encoding base64 --footer"_s << 2 << u"unknown option --footer"_s;
 }
 
 // Exit 2 for bad arguments, 1 for a failed operation; a message on stderr,
