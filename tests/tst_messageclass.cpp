@@ -19,7 +19,6 @@ private slots:
     void sameAsHeaderParser();
     void parts_data();
     void parts();
-    void diagnostics_data();
     void diagnostics();
     void names_data();
     void names();
@@ -208,28 +207,14 @@ void tst_MessageClass::parts()
     QCOMPARE(::table(MessageClass(QCString(text))), table);
 }
 
-void tst_MessageClass::diagnostics_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("parts");
-
-    const QString mangled = QStringLiteral("If we got on this branch there is either a mangled mail or a parser failure");
-    QTest::newRow("missing close delimiter")
-        << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n--z\n\nB\n--z\n\nC\n")
-        << mangled << 3;
-    QTest::newRow("missing at first delimiter") << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n")
-                                                << mangled << 1;
-}
-
+// A multipart whose close delimiter is missing keeps the parts found, with a diagnostic.
 void tst_MessageClass::diagnostics()
 {
-    QFETCH(QByteArray, text);
-    QFETCH(QString, message);
-    QFETCH(int, parts);
-    QTest::ignoreMessage(QtDebugMsg, message.toLatin1().constData());
-    MessageClass m{ QCString(text) };
-    QCOMPARE(int(m.partList.size()), parts);
+    const QByteArray head = "Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n";
+    for (const QByteArray& text : {head + "--z\n\nB\n--z\n\nC\n", head}) {
+        QTest::ignoreMessage(QtDebugMsg, "If we got on this branch there is either a mangled mail or a parser failure");
+        QCOMPARE(MessageClass(QCString(text)).partList.size(), size_t(text == head ? 1 : 3));
+    }
 }
 
 // The string helpers, each row one helper on one input; lists joined by "|".
