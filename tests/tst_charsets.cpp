@@ -11,30 +11,17 @@
 
 #include "systemcodec.h"
 
-namespace {
-
-QTextCodec* systemCodec()
+// The default charset with \a codec as the locale codec and \a locale as the default locale.
+static QString defaultCharset(QTextCodec* codec, const char* locale)
 {
-    static QTextCodec* codec = new SystemCodec; // owned by Qt's codec registry
-    return codec;
+    QTextCodec* old = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(codec);
+    QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
+    const QString name = CharSets::thisInstance()->getDefaultCharset();
+    QTextCodec::setCodecForLocale(old);
+    QLocale::setDefault(QLocale::c());
+    return name;
 }
-
-// Sets the locale codec and the default locale for one scope.
-struct LocaleScope {
-    QTextCodec* oldCodec = QTextCodec::codecForLocale();
-    LocaleScope(QTextCodec* codec, const char* locale)
-    {
-        QTextCodec::setCodecForLocale(codec);
-        QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
-    }
-    ~LocaleScope()
-    {
-        QTextCodec::setCodecForLocale(oldCodec);
-        QLocale::setDefault(QLocale::c());
-    }
-};
-
-} // namespace
 
 class tst_CharSets : public QObject
 {
@@ -153,13 +140,12 @@ void tst_CharSets::registry()
     MIMECodec::translate(QCString("=?System?Q?=E9?="));
     // The default charset: the locale codec's name, and for the platform's
     // own ("System") one by the language.
-    for (const char* row : {"de_DE ISO-8859-1", "sv_SE ISO-8859-1", "pl_PL ISO-8859-2", "ja_JP System"}) {
-        LocaleScope scope(systemCodec(), row);
-        QCOMPARE(cs->getDefaultCharset(), QString::fromLatin1(row + 6));
-    }
-    LocaleScope scope(QTextCodec::codecForName("KOI8-R"), "de_DE");
-    QCOMPARE(cs->getDefaultCharset(), QStringLiteral("KOI8-R"));
+    static QTextCodec* const system = new SystemCodec; // owned by Qt's codec registry
+    for (const char* row : {"de_DE ISO-8859-1", "sv_SE ISO-8859-1", "pl_PL ISO-8859-2", "ja_JP System"})
+        QCOMPARE(defaultCharset(system, row), QString::fromLatin1(row + 6));
+    QCOMPARE(defaultCharset(QTextCodec::codecForName("KOI8-R"), "de_DE"), QStringLiteral("KOI8-R"));
     // A new locale codec empties the charset cache: "System" names a codec now.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("KOI8-R"));
     static int misses = 0;
     const QtMessageHandler testLog = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { ++misses; });
     MIMECodec::translate(QCString("=?System?Q?=E9?="));

@@ -141,16 +141,11 @@ void tst_Tool::codec()
 void tst_Tool::md5()
 {
     const QByteArray a = randomBytes(7, Big + 5);
-    const QString pa = file(u"a.bin"_s, a), pb = file(u"b.txt"_s, "abc"), pe = file(u"empty"_s, QByteArray());
-    Run r = run({u"md5"_s, pa, pb, pe});
-    QCOMPARE(r.err, QByteArray());
-    QCOMPARE(r.rc, 0);
-    QCOMPARE(r.out, md5Line(a, pa) + "900150983cd24fb0d6963f7d28e17f72  " + QFile::encodeName(pb) + '\n' + md5Line({}, pe));
-    const QString missing = tmp.filePath(u"no-such-file"_s);
-    r = run({u"md5"_s, missing, pb, u"-"_s}, "abc");
+    const QString pa = file(u"a.bin"_s, a), pe = file(u"empty"_s, QByteArray()), missing = tmp.filePath(u"no-such-file"_s);
+    const Run r = run({u"md5"_s, pa, missing, pe, u"-"_s}, "abc");
     QCOMPARE(r.rc, 1);
     QVERIFY2(r.err.startsWith("orvane-mail: cannot open " + QFile::encodeName(missing)), r.err.constData());
-    QCOMPARE(r.out, md5Line("abc", pb) + md5Line("abc", u"-"_s));
+    QCOMPARE(r.out, md5Line(a, pa) + md5Line({}, pe) + "900150983cd24fb0d6963f7d28e17f72  -\n");
 }
 
 void tst_Tool::failures_data()
