@@ -70,23 +70,6 @@ QString row(const MimePart& p)
         .join(QLatin1Char('\t'));
 }
 
-// A body starts right after the empty line that ends its header (or is empty
-// where a header has none), and ends at the end of the text or just before
-// the line end that precedes a delimiter.
-QString misplaced(const QByteArray& text, const MimePart& p)
-{
-    const qsizetype start = p.offset, end = qsizetype(p.offset) + p.length;
-    if (start < 0 || p.length < 0 || end > text.size())
-        return QStringLiteral("outside the text");
-    const QByteArray before = text.mid(qMax<qsizetype>(0, start - 4), qMin<qsizetype>(4, start));
-    if (p.length > 0 && !(before.endsWith("\n\n") || before.endsWith("\r\n\r\n") || before.endsWith("\n\r\n")
-                          || before.endsWith("\r\r")))
-        return QStringLiteral("does not start after a line end: ") + QString::fromLatin1(before.toHex());
-    if (end != text.size() && text.mid(end + 1, 2) != "--")
-        return QStringLiteral("does not end before a delimiter");
-    return QString();
-}
-
 // Disagreements with Python allowed, keyed by "file field", with the reason.
 const QMap<QString, QString> Allowed = {
     // "jang.abcdef@xyzlinu <jang.abcdef@xyzlinux12345678.it>": Python takes the unquoted name holding '@' for the address.
@@ -162,8 +145,6 @@ void tst_Corpus::partTable()
     for (const auto& p : m.partList)
         got << row(*p);
     QCOMPARE(got, expected);
-    for (const auto& p : m.partList)
-        QVERIFY2(misplaced(text, *p).isEmpty(), qPrintable(row(*p) + QLatin1String(": ") + misplaced(text, *p)));
 }
 
 // Subject, first From name and address, and the leaf media types in order;
