@@ -347,12 +347,9 @@ void tst_MessageClass::hostileSizes_data()
     QTest::newRow("one 10 MB line") << "Subject: " + QByteArray(10 * 1024 * 1024, 'y') + "\n\nbody\n" << 1 << 0 << QByteArray("body\n");
     QTest::newRow("1000000 lines") << QByteArray("Received: x\n").repeated(1000000) + "\nbody\n" << 1 << 1000000 << QByteArray("body\n");
     QTest::newRow("1000000 continuation lines") << "Subject: a\n" + QByteArray(" b\n").repeated(1000000) + "\nbody\n" << 1 << 0 << QByteArray("body\n");
-    QByteArray many = "Content-Type: multipart/mixed; boundary=p\n\n";
-    for (int i = 0; i < 50000; ++i)
-        many += "--p\nContent-Type: text/plain\n\npart " + QByteArray::number(i) + "\n";
-    QTest::newRow("50000 parts") << many + "--p--\n" << 50000 << 0 << QByteArray("part 49999");
-    // A part every seven bytes: the record count stops at the limit.
-    QTest::newRow("part limit") << "Content-Type: multipart/mixed; boundary=b\n\n" + QByteArray("--b\n\nx\n").repeated(MessageClass::MaxParts + 5000) + "--b--\n"
+    // Parts with a header each, beyond the limit: the record count stops there.
+    const QByteArray part = "--b\nContent-Type: text/plain\n\nx\n";
+    QTest::newRow("part limit") << "Content-Type: multipart/mixed; boundary=b\n\n" + part.repeated(MessageClass::MaxParts + 5000) + "--b--\n"
                                 << MessageClass::MaxParts << 0 << QByteArray("x");
     QTest::newRow("nested 50 deep: the leaf is found") << nested(50) << 1 << 0 << QByteArray("leaf");
     // Far beyond the depth limit the walk stops: the deepest container it
