@@ -30,10 +30,7 @@ inline Run runTool(const QStringList& args, const QString& configHome,
         p.waitForFinished();
         return r;
     }
-    r.rc = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 /// Writes \a data to \a path; the path, or a null string on failure.

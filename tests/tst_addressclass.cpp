@@ -38,7 +38,6 @@ private slots:
     void parse();
     void unicodeNotCarriedByUtf8();
     void headerFormNeverBreaksLines();
-    void longInputIsLinear();
 };
 
 void tst_AddressClass::parse_data()
@@ -47,7 +46,6 @@ void tst_AddressClass::parse_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected");
     auto raw = [](const char* name, const QString& in, const QString& out) { QTest::newRow(name) << false << in << out; };
-    raw("name and angle address", QStringLiteral("John Doe <j@x>"), QStringLiteral("John Doe|j@x|John Doe|\"John Doe\"  <j@x>|\"John Doe\" <j@x>"));
     raw("encoded words and plain", QStringLiteral("=?ISO-8859-1?Q?Andr=E9?= Pirard <P@vm1>"),
         QStringLiteral("=?ISO-8859-1?Q?Andr=E9?= Pirard|P@vm1|Andr\u00e9 Pirard|=?ISO-8859-1?Q?Andr=E9?= Pirard <P@vm1>|\"Andr\u00e9 Pirard\" <P@vm1>"));
     raw("address only, comment dropped", QStringLiteral("<a@b.c>; (Comment)"), QStringLiteral("~|a@b.c|~|<a@b.c>|a@b.c"));
@@ -65,14 +63,11 @@ void tst_AddressClass::parse_data()
     raw("truncated utf-8 address", QStringLiteral("\u00c3@x"), QStringLiteral("~|\u00c3@x|~|<\u00c3@x>|\u00c3@x"));
     // RFC 5322, appendix A, and real messages: quoted names with escapes,
     // comments anywhere, routes, a bare local name.
-    raw("A.1.2 quoted", QStringLiteral("\"Joe Q. Public\" <john.q.public@example.com>"),
-        QStringLiteral("Joe Q. Public|john.q.public@example.com|Joe Q. Public|\"Joe Q. Public\"  <john.q.public@example.com>|\"Joe Q. Public\" <john.q.public@example.com>"));
     raw("A.1.2 escapes", QStringLiteral("\"Giant; \\\"Big\\\" Box\" <sysservices@example.net>"),
         QStringLiteral("Giant; \"Big\" Box|sysservices@example.net|Giant; \"Big\" Box|\"Giant; \\\"Big\\\" Box\"  <sysservices@example.net>|\"Giant; \"Big\" Box\" <sysservices@example.net>"));
     raw("A.5 comments", QStringLiteral("Pete(A wonderful \\) chap) <pete(his account)@silly.test(his host)>"),
         QStringLiteral("Pete|pete@silly.test|Pete|\"Pete\"  <pete@silly.test>|\"Pete\" <pete@silly.test>"));
     raw("A.6.3 route", QStringLiteral("<@a.test,@b.test:joe@c.test>"), QStringLiteral("~|joe@c.test|~|<joe@c.test>|joe@c.test"));
-    raw("comment after", QStringLiteral("aperson@dom.ain (Anne P. Erson)"), QStringLiteral("~|aperson@dom.ain|~|<aperson@dom.ain>|aperson@dom.ain"));
     raw("quoted name holds @", QStringLiteral("\"user@gmail.com via Lista\" <lista@example.org>"),
         QStringLiteral("user@gmail.com via Lista|lista@example.org|user@gmail.com via Lista|\"user@gmail.com via Lista\"  <lista@example.org>|\"user@gmail.com via Lista\" <lista@example.org>"));
     raw("6532 utf-8", QStringLiteral("J\u00c3\u00b8ran <j\u00c3\u00b8ran@example.com>"),
@@ -91,6 +86,11 @@ void tst_AddressClass::parse_data()
         QStringLiteral("=?utf-8?B?%1?=|~|%2|=?utf-8?B?%1?=|\"%2\"")
             .arg(QString::fromLatin1(QByteArray("\xc3\xa9").repeated(60).toBase64()), QStringLiteral("\u00e9").repeated(60)));
     uni("unicode: empty", QString(), QStringLiteral("~|~|~|~|"));
+    // 200000 words before the address: linear time.
+    const QString words = QStringLiteral("word ").repeated(200000), name = words.chopped(1);
+    const QString many = QStringLiteral("%1|a@b|%1|\"%1\"  <a@b>|\"%1\" <a@b>").arg(name);
+    raw("200000 words", words + QLatin1String("a@b"), many);
+    uni("unicode: 200000 words", words + QLatin1String("a@b"), many);
 }
 
 void tst_AddressClass::parse()
@@ -131,14 +131,6 @@ void tst_AddressClass::headerFormNeverBreaksLines()
     QCOMPARE(parsed.getTranslated_name(), QStringLiteral("Evil\r\nBcc: x"));
     const QCString again = AddressClass(parsed.fullAddress()).getOriginalAddress();
     QVERIFY(!again.contains('\n') && !again.contains('\r'));
-}
-
-void tst_AddressClass::longInputIsLinear()
-{
-    const QByteArray words = QByteArray("word ").repeated(200000) + "a@b";
-    const AddressClass a{QCString(words)};
-    QCOMPARE(a.email, QCString("a@b"));
-    QCOMPARE(AddressClass(QString::fromLatin1(words)).name.size(), 200000 * 5 - 1);
 }
 
 QTEST_GUILESS_MAIN(tst_AddressClass)

@@ -1,6 +1,5 @@
 #include <dateclass.h>
 
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTextStream>
 
@@ -44,11 +43,6 @@ QString textStreamed(const DateClass& d)
     return out;
 }
 
-bool hasLineBreak(const QByteArray& a) { return a.contains('\r') || a.contains('\n'); }
-
-const QByteArray FullRecord("00000004" "54756500" "00000004" "4d617200" "00000006" "2b3031303000"
-                            "00000005" "00000003" "000007d2" "0000000e" "00000007" "00000009");
-
 } // namespace
 
 class tst_DateClass : public QObject
@@ -58,8 +52,6 @@ private slots:
     void cleanup() { setZone("UTC0"); }
     void parse_data();
     void parse();
-    void largeInput_data();
-    void largeInput();
     void fromNumbersAndNames();
     void toQt_data();
     void toQt();
@@ -92,6 +84,10 @@ void tst_DateClass::parse_data()
     row("impossible day: no weekday", QCString("31 Feb 2001 10:00"), "~|31|Feb|2|2001|10:0:0|~");
     row("numbers beyond int", QCString("99999999999999999999 Jan 99999999999 99999999999:99999999999:99999999999 X"),
         "~|0|Jan|1|2147483647|2147483647:2147483647:2147483647|X");
+    // A megabyte of line ends or colons: linear time, the zone takes the colons left over.
+    QTest::newRow("1 MiB of CRLF") << QCString(QByteArray("\r\n").repeated(1 << 19)) << QByteArray("~|0|~|0|0|0:0:0|~");
+    QTest::newRow("1 MiB of colons") << QCString("1 Jan 2001 " + QByteArray(1 << 20, ':'))
+                                     << "Mon|1|Jan|1|2001|0:0:0|" + QByteArray((1 << 20) - 2, ':');
     row("corpus: comment as zone", QCString(" Wed, 20 Sep 1995 00:19:00 (EDT) -0400"), "Wed|20|Sep|9|1995|0:19:0|(EDT)");
 }
 
@@ -100,33 +96,6 @@ void tst_DateClass::parse()
     QFETCH(QCString, input);
     QFETCH(QByteArray, expected);
     QCOMPARE(fields(DateClass(input)), expected);
-}
-
-void tst_DateClass::largeInput_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("hour");
-    QTest::addColumn<qsizetype>("zoneSize");
-    const qsizetype n = 1 << 20;
-    QTest::newRow("CRLF") << QByteArray("\r\n").repeated(n / 2) << 0 << qsizetype(0);
-    QTest::newRow("colons") << QByteArray("1 Jan 2001 ") + QByteArray(n, ':') << 0 << n - 2;
-    QTest::newRow("long hour") << QByteArray("1 Jan 2001 ") + QByteArray(n, '1') + ":00 Z" << INT_MAX << qsizetype(1);
-    QByteArray noise(n, '\0');
-    QRandomGenerator rng(20261206);
-    for (char& c : noise)
-        c = char(rng.bounded(256));
-    QTest::newRow("noise") << noise << -1 << qsizetype(-1);
-}
-
-void tst_DateClass::largeInput()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(int, hour);
-    QFETCH(qsizetype, zoneSize);
-    const DateClass d{QCString(input)};
-    if (hour >= 0)
-        QCOMPARE(d.hour + d.timezone.size(), hour + zoneSize);
-    QVERIFY(!hasLineBreak(d.day_of_week + d.month_of_year + d.timezone) && !hasLineBreak(d.toQCString()));
 }
 
 void tst_DateClass::fromNumbersAndNames()
@@ -223,11 +192,10 @@ void tst_DateClass::streamRecords_data()
     QTest::addColumn<QCString>("input"); // written from this text; null: only read
     QTest::addColumn<QByteArray>("hex");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("full") << QCString("Tue, 5 Mar 02 14:07:09 +0100") << FullRecord << QByteArray("Tue|5|Mar|3|2002|14:7:9|+0100");
-    QTest::newRow("null zone") << QCString("5 Mar 1998 14:07")
-                               << QByteArray("00000004" "54687500" "00000004" "4d617200" "00000000" "00000005"
-                                             "00000003" "000007ce" "0000000e" "00000007" "00000000")
-                               << QByteArray("Thu|5|Mar|3|1998|14:7:0|~");
+    QTest::newRow("full") << QCString("Tue, 5 Mar 02 14:07:09 +0100")
+                          << QByteArray("00000004" "54756500" "00000004" "4d617200" "00000006" "2b3031303000"
+                                        "00000005" "00000003" "000007d2" "0000000e" "00000007" "00000009")
+                          << QByteArray("Tue|5|Mar|3|2002|14:7:9|+0100");
     QTest::newRow("null and empty, negative numbers")
         << QCString() << QByteArray("00000000" "0000000100" "00000000" "ffffffff" "80000000" "7fffffff" "fffffffe" "00000005" "00000006")
         << QByteArray("~|-1||-2147483648|2147483647|-2:5:6|~");

@@ -3,8 +3,9 @@
 
 #include <QTest>
 
-// Header fields (of the message parser and of a header read alone), the
-// MIME structure walk and the string helpers of the message parser. Part tables are written as text rows:
+// Header fields (of the message parser and of a header read alone), the MIME
+// structure walk and the parser's string helpers; the part structures of real
+// messages are in tst_corpus. Part tables are written as text rows:
 //   "type mimetype encoding charset cid name offset length" per part,
 // the offsets and lengths counted by hand over the row's text.
 
@@ -18,7 +19,6 @@ private slots:
     void sameAsHeaderParser();
     void parts_data();
     void parts();
-    void diagnostics_data();
     void diagnostics();
     void names_data();
     void names();
@@ -76,27 +76,25 @@ void tst_MessageClass::headerFields_data()
     };
     m("defaults", "From: a@example.org\nTo: b@example.org\n",
       "Subject=(no subject)\nContent_Type=text/plain\nEncoding=8bit\nDate=Mon, 01 Jan 1999 00:00\n");
-    m("names ignore case", "FROM: x@example.org\n", "From=<x@example.org>\n");
-    m("no space after colon", "Subject:Hello\n", "Subject=Hello\n");
-    m("subject keeps parentheses", "Subject: Re: (fwd) hi\n", "Subject=Re: (fwd) hi\n");
-    m("comments elsewhere", "Organization: Acme (the big one) Inc\n", "Organization=Acme  Inc\n");
+    m("names ignore case, no space after colon", "FROM: x@example.org\nSubject:Hello\n",
+      "From=<x@example.org>\nSubject=Hello\n");
+    m("comments kept in subject only", "Subject: Re: (fwd) hi\nOrganization: Acme (the big one) Inc\n",
+      "Subject=Re: (fwd) hi\nOrganization=Acme  Inc\n");
     m("folded crlf", "Subject: a\r\n  b\r\n\r\n", "Subject=a b\n");
     m("second subject wins", "Subject: one\nSubject: two\n", "Subject=two\n");
     m("empty subject", "Subject:\n", "Subject=(no subject)\n");
     m("received accumulate", "Received: a\nReceived: b (c)\nReceived: d\n", "Received=a|b |d\n");
-    m("status R", "Status: R\n", "Status=Read\n");
-    m("status RO", "Status: RO\n", "Status=New\n");
-    m("x-priority 1", "X-Priority: 1 (Highest)\n", "Priority=Highest\n");
-    m("x-priority 5", "X-MSMail-Priority: 5\n", "Priority=Lowest\n");
+    m("status R, x-priority 1", "Status: R\nX-Priority: 1 (Highest)\n", "Status=Read\nPriority=Highest\n");
+    m("status RO, x-msmail-priority 5", "Status: RO\nX-MSMail-Priority: 5\n", "Status=New\nPriority=Lowest\n");
     m("priority HIGH", "Priority: HIGH\n", "Priority=High\n");
     m("priority 7", "Priority: 7\n", "Priority=Normal\n");
     m("priority beats x-priority", "X-Priority: 1\nPriority: low\n", "Priority=Low\n");
-    m("message-id comment", "Message-Id: <id1@x> (c)\n", "Message_ID=id1@x\n");
-    m("in-reply-to first", "In-Reply-To: <id1> <id2>\n", "In_Reply_To=id1\n");
+    m("message-id comment, in-reply-to first", "Message-Id: <id1@x> (c)\nIn-Reply-To: <id1> <id2>\n",
+      "Message_ID=id1@x\nIn_Reply_To=id1\n");
     m("references minus reply", "References: <a> <b> <c>\nIn-Reply-To: <c>\n", "References=a|b\n");
     m("references folded", "References: <a>\n <b>,<c>\n", "References=a|b|c\n");
-    m("content-type params dropped", "Content-Type: Multipart/Digest; boundary=x\n", "Content_Type=Multipart/Digest\n");
-    m("encoding as written", "Content-Transfer-Encoding: Base64\n", "Encoding=Base64\n");
+    m("content-type params dropped, encoding as written", "Content-Type: Multipart/Digest; boundary=x\n"
+      "Content-Transfer-Encoding: Base64\n", "Content_Type=Multipart/Digest\nEncoding=Base64\n");
     m("sender fills from", "Sender: s@example.org\nResent-From: r@example.org\n", "From=<s@example.org>\n");
     m("resent-from fills from", "Resent-From: r@example.org\n", "From=<r@example.org>\n");
     m("no from", "Subject: x\n", "From=\"unknown\" \n");
@@ -106,19 +104,15 @@ void tst_MessageClass::headerFields_data()
     m("line without colon skipped", "garbage\nSubject: s\n", "Subject=s\n");
     m("lone CR line ends", "Subject: a\rOrganization: b\r\rX", "Organization=b\n");
     m("long first line kept whole", "Subject: " + QByteArray(3000, 'x') + "\n", "Subject=" + QByteArray(3000, 'x') + "\n");
-    // A header alone has other defaults.
+    // A header alone has other defaults; the fields themselves are read as above (headerfields_p.h).
     h("header: null text", QByteArray(), "From=~\nTo=~\nSubject=~\nReferences=\nStatus=~\nPriority=~\nContent_Type=~\n");
     h("header: defaults", "\nFrom: a@x\n",
       "Subject=Not specified\nFrom=\"unknown\" \nTo=\"unknown\" \nStatus=New\nPriority=Normal\n"
       "Date=Mon, 01 Jan 1999 00:00\nContent_Type=text/plain\nEncoding=8bit\n");
-    h("header: empty subject kept", "Subject: \n", "Subject=\n");
     h("header: reply ids join references", "In-Reply-To: <a> <b>\nReferences: <c>\n", "In_Reply_To=a\nReferences=c|b\n");
     h("header: reply id removed from references", "In-Reply-To: <a>\nReferences: <a> <c>\n", "References=c\n");
     h("header: continuation simplified", "Subject: a   b\r\n \t c  \r\n\r\n", "Subject=a b c\n");
-    h("header: status, x-priority, sender, message-id comment",
-      "Status: R\nX-Priority: 2 (High)\nSender: s@x\nMessage-ID: <m@x> (added)\n",
-      "Status=Read\nPriority=High\nFrom=<s@x>\nMessage_ID=m@x\n");
-    h("header: content-type params", "Content-Type: text/html; charset=x\n", "Content_Type=text/html\n");
+    h("header: empty subject kept", "Subject: \n", "Subject=\n");
     h("header: long header unbounded", "Subject: " + QByteArray(5000, 'z') + "\n", "Subject=" + QByteArray(5000, 'z') + "\n");
     // The C-string constructor stops at a zero byte, the QCString one reads on.
     h("header: zero byte", QByteArray("Subject: a\0b\nOrganization: o\n", 29), "Organization=~\n");
@@ -164,8 +158,6 @@ void tst_MessageClass::parts_data()
     QTest::addColumn<QString>("table");
 
     QTest::newRow("plain") << QByteArray("Subject: x\n\nhello\n") << "text text/plain 8bit us-ascii unknown attachment.dat 12 6";
-    QTest::newRow("crlf counts two") << QByteArray("Subject: x\r\n\r\nhello\r\n")
-                                     << "text text/plain 8bit us-ascii unknown attachment.dat 14 7";
     QTest::newRow("no blank line") << QByteArray("Subject: x\n") << "text text/plain 8bit us-ascii unknown attachment.dat 11 0";
     QTest::newRow("charset quoted") << QByteArray("Content-Type: text/plain; charset=\"ISO-8859-1\"\n\nx")
                                     << "text text/plain 8bit ISO-8859-1 unknown attachment.dat 48 1";
@@ -177,51 +169,17 @@ void tst_MessageClass::parts_data()
     QTest::newRow("zero and 8-bit bytes") << QByteArray("Subject: \xff\0x\n\n\0\x80\n", 17)
                                           << "text text/plain 8bit us-ascii unknown attachment.dat 14 3";
 
-    const QByteArray alt =
-        "Content-Type: multipart/alternative; boundary=\"b1\"\n\npreamble\n--b1\nContent-Type: text/plain\n\nplain\n"
-        "--b1\nContent-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n\n<p>x</p>\n--b1--\nepilogue\n";
-    QTest::newRow("alternative") << alt
-        << "text text/plain 8bit us-ascii unknown attachment.dat 92 5;"
-           "text text/html quoted-printable utf-8 unknown attachment.dat 187 8";
-    QByteArray altCrlf = alt;
-    altCrlf.replace("\n", "\r\n");
-    QTest::newRow("alternative crlf keeps CR") << altCrlf
-        << "text text/plain 8bit us-ascii unknown attachment.dat 98 6;"
-           "text text/html quoted-printable utf-8 unknown attachment.dat 198 9";
-
-    QTest::newRow("related") << QByteArray(
-        "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<img>\n"
-        "--r\nContent-Type: image/png\nContent-ID: <img1@x>\nContent-Transfer-Encoding: base64\n\niVBO\n"
-        "--r\nContent-Type: image/gif\n\nR0lG\n--r--\n")
-        << "text text/html 8bit us-ascii unknown attachment.dat 74 5;"
-           "related image/png base64 us-ascii img1@x attachment.dat 164 4;"
-           "related image/gif 8bit us-ascii unknown attachment.dat 198 4";
-
-    const QByteArray mixedHead = "Content-Type: multipart/mixed; boundary=m\n\n--m\n"
-        "Content-Type: multipart/alternative; boundary=a\n\n--a\n\nA\n--a\nContent-Type: text/html\n\nB\n--a--\n\n--m\n";
-    QTest::newRow("mixed with disposition") << (mixedHead +
-        "Content-Disposition: attachment\nContent-Type: application/pdf; name=x.pdf\n\n%PDF\n--m--\n")
-        << "text text/plain 8bit us-ascii unknown attachment.dat 101 1;"
-           "text text/html 8bit us-ascii unknown attachment.dat 132 1;"
-           "attachment application/pdf 8bit us-ascii unknown x.pdf 220 4";
-
     auto single = [](const QByteArray& head) {
         return QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n") + head + "\n\nX\n--z--\n";
     };
     QTest::newRow("calendar") << single("Content-Type: text/calendar")
                               << "attachment text/calendar 8bit us-ascii unknown calendar.ics 76 1";
-    QTest::newRow("pgp signature") << single("Content-Type: application/pgp-signature")
-                                   << "attachment application/pgp-signature 8bit us-ascii unknown signature.pgp 88 1";
     QTest::newRow("inline image") << single("Content-Type: image/jpeg\nContent-Disposition: inline")
                                   << "attachment image/jpeg 8bit us-ascii unknown attachment.dat 101 1";
     QTest::newRow("inline text") << single("Content-Type: text/plain\nContent-Disposition: inline")
                                  << "text text/plain 8bit us-ascii unknown attachment.dat 101 1";
-    QTest::newRow("text attachment") << single("Content-Type: text/plain; name=a.txt\nContent-Disposition: attachment")
-                                     << "attachment text/plain 8bit us-ascii unknown a.txt 117 1";
     QTest::newRow("other text, upper case") << single("Content-Type: TEXT/X-ZDIFF")
                                 << "text text/x-zdiff 8bit us-ascii unknown attachment.dat 75 1";
-    QTest::newRow("rfc822 is an attachment") << single("Content-Type: message/rfc822")
-                                             << "attachment message/rfc822 8bit us-ascii unknown attachment.dat 77 1";
     QTest::newRow("part header without blank line")
         << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\nContent-Type: text/html\n--z\n\nY\n--z--\n")
         << "text text/html 8bit us-ascii unknown attachment.dat 70 0;text text/plain 8bit us-ascii unknown attachment.dat 76 1";
@@ -233,15 +191,6 @@ void tst_MessageClass::parts_data()
     QTest::newRow("signed container taken as a leaf")
         << QByteArray("Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=q\n\nno parts\n")
         << "attachment multipart/signed 8bit us-ascii unknown signature.pgp 82 9";
-    QTest::newRow("signed") << QByteArray(
-        "Content-Type: multipart/signed; protocol=\"application/pgp-signature\"; boundary=s\n\n"
-        "--s\n\nbody\n--s\nContent-Type: application/pgp-signature\n\nSIG\n--s--\n")
-        << "text text/plain 8bit us-ascii unknown attachment.dat 87 4;"
-           "attachment application/pgp-signature 8bit us-ascii unknown signature.pgp 137 3";
-    QTest::newRow("digest") << QByteArray(
-        "Content-Type: multipart/digest; boundary=d\n\n--d\n\nFrom: a@x\n\none\n--d\n\nFrom: b@x\n\ntwo\n--d--\n")
-        << "digest message/rfc822 8bit us-ascii unknown attachment.dat 49 14;"
-           "digest message/rfc822 8bit us-ascii unknown attachment.dat 69 14";
     QTest::newRow("digest keeps text part")
         << QByteArray("Content-Type: multipart/digest; boundary=d\n\n--d\nContent-Type: text/plain\n\nx\n--d\n\nFrom: a@x\n\n1\n--d--\n")
         << "text text/plain 8bit us-ascii unknown attachment.dat 74 1;digest message/rfc822 8bit us-ascii unknown attachment.dat 81 12";
@@ -254,28 +203,14 @@ void tst_MessageClass::parts()
     QCOMPARE(::table(MessageClass(QCString(text))), table);
 }
 
-void tst_MessageClass::diagnostics_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("parts");
-
-    const QString mangled = QStringLiteral("If we got on this branch there is either a mangled mail or a parser failure");
-    QTest::newRow("missing close delimiter")
-        << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n--z\n\nB\n--z\n\nC\n")
-        << mangled << 3;
-    QTest::newRow("missing at first delimiter") << QByteArray("Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n")
-                                                << mangled << 1;
-}
-
+// A multipart whose close delimiter is missing keeps the parts found, with a diagnostic.
 void tst_MessageClass::diagnostics()
 {
-    QFETCH(QByteArray, text);
-    QFETCH(QString, message);
-    QFETCH(int, parts);
-    QTest::ignoreMessage(QtDebugMsg, message.toLatin1().constData());
-    MessageClass m{ QCString(text) };
-    QCOMPARE(int(m.partList.size()), parts);
+    const QByteArray head = "Content-Type: multipart/mixed; boundary=z\n\n--z\n\nA\n";
+    for (const QByteArray& text : {head + "--z\n\nB\n--z\n\nC\n", head}) {
+        QTest::ignoreMessage(QtDebugMsg, "If we got on this branch there is either a mangled mail or a parser failure");
+        QCOMPARE(MessageClass(QCString(text)).partList.size(), size_t(text == head ? 1 : 3));
+    }
 }
 
 // The string helpers, each row one helper on one input; lists joined by "|".
@@ -284,21 +219,16 @@ void tst_MessageClass::helpers_data()
     QTest::addColumn<QString>("helper");
     QTest::addColumn<QCString>("in");
     QTest::addColumn<QString>("out");
-    QTest::newRow("comments simple") << "comments" << QCString("a (b) c") << "a  c";
     QTest::newRow("comments nested") << "comments" << QCString("a (b (c) d) e") << "a  e";
     QTest::newRow("comments quoted") << "comments" << QCString("\"(x)\" y") << "\"(x)\" y";
     QTest::newRow("comments unclosed open") << "comments" << QCString("a (b c") << "a ";
     QTest::newRow("comments backslash") << "comments" << QCString("a (\\) b") << "a  b";
-    QTest::newRow("quotes both") << "quotes" << QCString("\"a\"") << "a";
     QTest::newRow("quotes front only") << "quotes" << QCString("\"a") << "a";
     QTest::newRow("quotes lone") << "quotes" << QCString("\"") << "";
-    QTest::newRow("brackets both") << "brackets" << QCString("<a>") << "a";
     QTest::newRow("brackets back only") << "brackets" << QCString("a>") << "a";
-    QTest::newRow("split params") << "split" << QCString("text/plain ;  charset=x ") << "text/plain|charset=x";
     QTest::newRow("split empty inner kept") << "split" << QCString("a;;b") << "a||b";
     QTest::newRow("split empty last dropped") << "split" << QCString("a;") << "a";
     QTest::newRow("split blank last kept") << "split" << QCString("a; ") << "a|";
-    QTest::newRow("chunk three") << "chunk" << QCString("<a> <b>,<c>") << "a|b|c";
     QTest::newRow("chunk no bracket at start") << "chunk" << QCString("a> <b>") << "a|b";
     QTest::newRow("chunk trailing text dropped") << "chunk" << QCString("<a> tail") << "a";
     QTest::newRow("chunk empty ids skipped") << "chunk" << QCString("<> <b>") << "b";
@@ -349,8 +279,6 @@ void tst_MessageClass::names_data()
     QTest::newRow("2231 extended") << leaf("Content-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"
                                            " filename*=utf-8''%E2%82%AC%20informe.pdf")
                                    << QStringLiteral("attachment application/pdf \u20ac informe.pdf");
-    QTest::newRow("2231 language") << leaf("Content-Type: application/x-stuff;\r\n name*=us-ascii'en-us'This%20is%20%2A%2A%2Afun%2A%2A%2A")
-                                   << QStringLiteral("attachment application/x-stuff This is ***fun***");
     QTest::newRow("2231 continuations")
         << leaf("Content-Type: application/x-stuff;\r\n name*0*=us-ascii'en'This%20is%20even%20more%20;\r\n"
                 " name*1*=%2A%2A%2Afun%2A%2A%2A%20;\r\n name*2=\"isn't it!\"")
@@ -363,15 +291,6 @@ void tst_MessageClass::names_data()
                                     << QStringLiteral("attachment application/octet-stream \u00e9.txt");
     QTest::newRow("raw utf-8") << leaf("Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"\xc3\xa9.pdf\"")
                                << QStringLiteral("attachment application/pdf \u00e9.pdf");
-    // Delimiter lines (RFC 2046 5.1.1): an inner boundary that starts with
-    // the outer one does not split the outer part (testmsgs__boundary-name-clash).
-    const QByteArray clash = "From: a@x\r\nContent-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n--XX\r\n"
-                             "Content-Type: multipart/alternative; boundary=\"XX-inner\"\r\n\r\n--XX-inner\r\n\r\none\r\n"
-                             "--XX-inner\r\nContent-Type: text/html\r\n\r\n<p>two\r\n--XX-inner--\r\n"
-                             "--XX\r\nContent-Type: image/gif; name=g.gif\r\n\r\nGIF\r\n--XX--\r\n";
-    QTest::newRow("boundary clash") << clash
-                                    << QStringLiteral("text text/plain attachment.dat | text text/html attachment.dat | "
-                                                      "attachment image/gif g.gif");
     // Blanks may follow a delimiter; one not at a line start is text.
     QTest::newRow("delimiter blanks") << QByteArray("Content-Type: multipart/mixed; boundary=B\n\n--B \t\n\none x--B\n--B  \n\ntwo\n--B-- \n")
                                       << QStringLiteral("text text/plain attachment.dat | text text/plain attachment.dat");
@@ -428,12 +347,9 @@ void tst_MessageClass::hostileSizes_data()
     QTest::newRow("one 10 MB line") << "Subject: " + QByteArray(10 * 1024 * 1024, 'y') + "\n\nbody\n" << 1 << 0 << QByteArray("body\n");
     QTest::newRow("1000000 lines") << QByteArray("Received: x\n").repeated(1000000) + "\nbody\n" << 1 << 1000000 << QByteArray("body\n");
     QTest::newRow("1000000 continuation lines") << "Subject: a\n" + QByteArray(" b\n").repeated(1000000) + "\nbody\n" << 1 << 0 << QByteArray("body\n");
-    QByteArray many = "Content-Type: multipart/mixed; boundary=p\n\n";
-    for (int i = 0; i < 50000; ++i)
-        many += "--p\nContent-Type: text/plain\n\npart " + QByteArray::number(i) + "\n";
-    QTest::newRow("50000 parts") << many + "--p--\n" << 50000 << 0 << QByteArray("part 49999");
-    // A part every seven bytes: the record count stops at the limit.
-    QTest::newRow("part limit") << "Content-Type: multipart/mixed; boundary=b\n\n" + QByteArray("--b\n\nx\n").repeated(MessageClass::MaxParts + 5000) + "--b--\n"
+    // Parts with a header each, beyond the limit: the record count stops there.
+    const QByteArray part = "--b\nContent-Type: text/plain\n\nx\n";
+    QTest::newRow("part limit") << "Content-Type: multipart/mixed; boundary=b\n\n" + part.repeated(MessageClass::MaxParts + 5000) + "--b--\n"
                                 << MessageClass::MaxParts << 0 << QByteArray("x");
     QTest::newRow("nested 50 deep: the leaf is found") << nested(50) << 1 << 0 << QByteArray("leaf");
     // Far beyond the depth limit the walk stops: the deepest container it

@@ -102,13 +102,11 @@ void tst_Tool::codec_data()
     QByteArray qpNul = randomBytes(3, Big, "====\r\n\n\n0A9fdG x");
     qpNul[Big - (1 << 20) + 7] = '\0';
     const QString enc = u"encode"_s, dec = u"decode"_s, b = u"base64"_s, qp = u"quoted-printable"_s;
-    QTest::newRow("encode base64, empty") << true << enc << b << QByteArray();
     QTest::newRow("encode base64, 18 x 57 KiB") << false << enc << b << random.left(18 * 57 * 1024);
     QTest::newRow("encode BASE64, 3 MiB + 1") << false << enc << u"BASE64"_s << random + 'x';
     QTest::newRow("decode base64, CR LF")
         << true << dec << b << QByteArray(MIMECodec::encodeEndLine(MIMECodec::encodeBase64(random, true, true).chopped(1)));
     QTest::newRow("decode base64, pads mid-stream") << false << dec << b << QByteArray("YQ==\n").repeated(Big / 5);
-    QTest::newRow("decode base64, pads and breaks") << true << dec << b << randomBytes(5, Big, "AB/==\n\r *");
     QTest::newRow("decode base64, junk then letters") << false << dec << b << QByteArray(Big, ' ') + "YQ";
     QTest::newRow("encode quoted-printable-compat") << true << enc << u"Quoted-Printable-Compat"_s << text;
     QTest::newRow("encode quoted-printable, NUL") << false << enc << qp << QByteArray("a=b\0c", 5);
@@ -143,16 +141,11 @@ void tst_Tool::codec()
 void tst_Tool::md5()
 {
     const QByteArray a = randomBytes(7, Big + 5);
-    const QString pa = file(u"a.bin"_s, a), pb = file(u"b.txt"_s, "abc"), pe = file(u"empty"_s, QByteArray());
-    Run r = run({u"md5"_s, pa, pb, pe});
-    QCOMPARE(r.err, QByteArray());
-    QCOMPARE(r.rc, 0);
-    QCOMPARE(r.out, md5Line(a, pa) + "900150983cd24fb0d6963f7d28e17f72  " + QFile::encodeName(pb) + '\n' + md5Line({}, pe));
-    const QString missing = tmp.filePath(u"no-such-file"_s);
-    r = run({u"md5"_s, missing, pb, u"-"_s}, "abc");
+    const QString pa = file(u"a.bin"_s, a), pe = file(u"empty"_s, QByteArray()), missing = tmp.filePath(u"no-such-file"_s);
+    const Run r = run({u"md5"_s, pa, missing, pe, u"-"_s}, "abc");
     QCOMPARE(r.rc, 1);
     QVERIFY2(r.err.startsWith("orvane-mail: cannot open " + QFile::encodeName(missing)), r.err.constData());
-    QCOMPARE(r.out, md5Line("abc", pb) + md5Line("abc", u"-"_s));
+    QCOMPARE(r.out, md5Line(a, pa) + md5Line({}, pe) + "900150983cd24fb0d6963f7d28e17f72  -\n");
 }
 
 void tst_Tool::failures_data()
@@ -162,16 +155,12 @@ void tst_Tool::failures_data()
     QTest::addColumn<QString>("message");
     const QString ok = u"compose BOX --from a@x.org --to b@x.org --subject s"_s, usage = u"usage: compose FOLDER"_s;
     QTest::newRow("compose: no --from") << u"compose BOX --to b@x.org --subject s"_s << 2 << usage;
-    QTest::newRow("compose: --to without a value") << u"compose BOX --from a@x.org --subject s --to"_s << 2 << usage;
     QTest::newRow("compose: unknown option") << ok + u" --bogus"_s << 2 << u"unknown option --bogus"_s;
-    QTest::newRow("compose: no folder") << u"compose --from a@x.org --to b@x.org --subject s"_s << 2 << usage;
     QTest::newRow("compose: missing attachment")
         << ok + u" --attach /nonexistent/a.bin"_s << 1 << u"cannot open /nonexistent/a.bin"_s;
     QTest::newRow("thread: missing folder") << u"thread /nonexistent/box"_s << 1 << u"/nonexistent/box: no such folder"_s;
     QTest::newRow("encode: unknown encoding") << u"encode --encoding x-uuencode -"_s << 2 << u"unknown encoding"_s;
     QTest::newRow("encode: no encoding") << u"encode"_s << 2 << u"--encoding NAME is required"_s;
-    QTest::newRow("decode: missing file") << u"decode --encoding base64 /nonexistent/f"_s << 1 << u"cannot open"_s;
-    QTest::newRow("decode: no --footer") << u"decode --encoding base64 --footer"_s << 2 << u"unknown option --footer"_s;
 }
 
 // Exit 2 for bad arguments, 1 for a failed operation; a message on stderr,
@@ -248,17 +237,16 @@ void tst_Tool::compose()
     }
 }
 
-// Replies are linked by In-Reply-To, else by the first References ID known
-// in the folder, and shown as a tree; a second run links nothing and leaves
-// the descriptor file alone.
+// compose's --in-reply-to and --reference reach the folder's threading (its
+// rules are tested in tst_localmailfolder); thread prints the tree and a
+// summary, and a second run links nothing.
 void tst_Tool::thread()
 {
     const QString box = newFolder(), body = file(u"t.txt"_s, "text\n");
     QStringList ids, messageIDs;
     // The subject, then options naming earlier mails by index (x: an ID from elsewhere).
     for (const QString& mail : {u"Plan"_s, u"Other topic"_s, u"Re: Plan|--in-reply-to|0"_s,
-                                u"Plan, by references|--reference|x|--reference|2|--reference|0"_s,
-                                u"Re: Other topic|--in-reply-to|x|--reference|1"_s}) {
+                                u"Plan, by references|--reference|x|--reference|2|--reference|0"_s}) {
         QStringList m = mail.split(u'|');
         const QString subject = m.takeFirst();
         for (int i = 1; i < m.size(); i += 2)
@@ -269,13 +257,9 @@ void tst_Tool::thread()
         messageIDs << LocalMailFolder(box).indexIDict()->find(ids.last())->getMessageID();
     }
     const QByteArray tree = "Plan  " + ids[0].toLatin1() + "\n  Re: Plan  " + ids[2].toLatin1()
-        + "\n    Plan, by references  " + ids[3].toLatin1() + "\nOther topic  " + ids[1].toLatin1()
-        + "\n  Re: Other topic  " + ids[4].toLatin1() + "\n";
-    QCOMPARE(run({u"thread"_s, box}).out, tree + "5 messages in 2 threads, 3 replies newly linked\n");
-    const qint64 descriptorSize = QFileInfo(box + "/descriptor"_L1).size();
-    QCOMPARE(run({u"thread"_s, box}).out, tree + "5 messages in 2 threads, 0 replies newly linked\n");
-    QCOMPARE(QFileInfo(box + "/descriptor"_L1).size(), descriptorSize);
-    QCOMPARE(LocalMailFolder(box).indexIDict()->find(ids[3])->getParentID(), ids[2]);  // the links are stored
+        + "\n    Plan, by references  " + ids[3].toLatin1() + "\nOther topic  " + ids[1].toLatin1() + "\n";
+    QCOMPARE(run({u"thread"_s, box}).out, tree + "4 messages in 2 threads, 2 replies newly linked\n");
+    QCOMPARE(run({u"thread"_s, box}).out, tree + "4 messages in 2 threads, 0 replies newly linked\n");
 }
 
 // show prints the library's text view, with --html its HTML view; a message

@@ -21,8 +21,7 @@ static void addresses(GMimeMessage *m, GMimeAddressType type, const char *key)
 
 static void part(GMimeObject *parent, GMimeObject *obj, gpointer data)
 {
-    (void) parent;
-    (void) data;
+    (void) parent, (void) data;
     if (!GMIME_IS_PART(obj))
         return;
     GMimeContentType *ct = g_mime_object_get_content_type(obj);
@@ -35,8 +34,7 @@ static void part(GMimeObject *parent, GMimeObject *obj, gpointer data)
     char *sum = g_compute_checksum_for_data(G_CHECKSUM_SHA256, bytes->data, bytes->len);
     printf("part\t%s\t%s\t%s\t%u\t%s\n", type, str(g_mime_part_get_filename(GMIME_PART(obj))),
            str(g_mime_content_type_get_parameter(ct, "charset")), bytes->len, sum);
-    g_free(sum);
-    g_free(type);
+    g_free(sum), g_free(type);
     g_object_unref(mem);
 }
 

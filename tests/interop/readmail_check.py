@@ -1,15 +1,8 @@
 #!/usr/bin/python3
-"""What Python's email package (policy default) reads from message files.
-
-Usage: readmail_check.py FILE...
-
-Prints one line per file: a JSON array [file, subject, from_name,
-from_addr, types], where types lists the media types of the leaf parts in
-order (multiparts are walked, anything else is a leaf, a message/rfc822
-part included). A value Python cannot give is null; a decoded value that
-holds U+FFFD or a lone surrogate (bytes it could not decode) is null too.
-"""
-
+"""Prints, per message file given, what Python's email package (policy default)
+reads: a JSON array [file, subject, from_name, from_addr, leaf media types in
+order] (multiparts walked, a message/rfc822 part is a leaf). A value Python
+cannot give, or one holding U+FFFD or a lone surrogate, is null."""
 import email
 import email.policy
 import json
@@ -17,12 +10,9 @@ import sys
 
 
 def clean(text):
-    if text is None:
-        return None
-    text = str(text)
-    if '\ufffd' in text or any(0xD800 <= ord(c) <= 0xDFFF for c in text):
-        return None
-    return text
+    text = None if text is None else str(text)
+    bad = text is not None and ('\ufffd' in text or any(0xD800 <= ord(c) <= 0xDFFF for c in text))
+    return None if bad else text
 
 
 def leaves(part, out):
@@ -31,31 +21,24 @@ def leaves(part, out):
             leaves(sub, out)
     else:
         out.append(part.get_content_type())
+    return out
 
 
-def read(path):
+def attempt(row, index, get):
+    try:
+        row[index] = get()
+    except Exception:
+        pass
+
+
+for path in sys.argv[1:]:
     with open(path, 'rb') as f:
         msg = email.message_from_binary_file(f, policy=email.policy.default)
     row = [path, None, None, None, None]
-    try:
-        row[1] = clean(msg['subject']) if msg['subject'] is not None else None
-    except Exception:
-        pass
-    try:
-        addrs = msg['from'].addresses if msg['from'] is not None else ()
-        if addrs:
-            row[2] = clean(addrs[0].display_name)
-            row[3] = clean(addrs[0].addr_spec)
-    except Exception:
-        pass
-    try:
-        types = []
-        leaves(msg, types)
-        row[4] = types
-    except Exception:
-        pass
-    return row
-
-
-for p in sys.argv[1:]:
-    print(json.dumps(read(p), ensure_ascii=True))
+    attempt(row, 1, lambda: clean(msg['subject']))
+    first = []
+    attempt(row, 2, lambda: first.extend(msg['from'].addresses[:1] if msg['from'] is not None else ()))
+    row[2] = clean(first[0].display_name) if first else None
+    row[3] = clean(first[0].addr_spec) if first else None
+    attempt(row, 4, lambda: leaves(msg, []))
+    print(json.dumps(row, ensure_ascii=True))
