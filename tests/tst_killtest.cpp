@@ -1,11 +1,9 @@
-// Crash tests of the store through the tool. faultPoints: a compaction is
-// killed at each of its fault points. randomKills: the tool is killed
-// (SIGKILL) at a random moment of an import, a deletion, a move or a
-// compaction on a large folder. Afterwards the folders open, `check` finds
-// no problem, every message that no command touched is there byte for byte,
-// and what a command reported as done is done. Trials and folder size come
-// from ORVANE_KILLTEST_TRIALS and ORVANE_KILLTEST_MESSAGES (bench/run-killtest
-// runs the long form).
+// Crash tests of the store through the tool: a compaction killed at each
+// of its fault points; the tool killed at a random moment of an import,
+// deletion, move or compaction on a large folder. Afterwards the folders
+// open, `check` finds no problem, no untouched message is lost and what a
+// command reported as done is done. ORVANE_KILLTEST_TRIALS, _MESSAGES and
+// _SEED set the long form (bench/run-killtest).
 #include "toolrun.h"
 
 #include <indexclass.h>
