@@ -13,8 +13,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -26,22 +28,18 @@ private slots:
     void folderKinds_data();
     void folderKinds();
     void storeAndFlags();
-    void batchedSync();
     void indexOnLoad();
     void damagedIndexKeepsHead_data();
     void damagedIndexKeepsHead();
     void outOfRangeRecordHidesNothing_data();
     void outOfRangeRecordHidesNothing();
-    void compactDropsBrokenAndRebases();
-    void compactKeepsDraftsAndRelativePaths();
+    void compaction();
     void deleteMoveCopy();
     void deleteScrubsEveryVersion();
     void shouldExpungeThreshold();
-    void unwritableFolder();
-    void partsOutsideFile();
     void deviceCache();
     void threading();
-    void threadingBatchAndGuards();
+    void threadingGuards();
 
 private:
     static QByteArray read(const QString& path)
@@ -88,14 +86,6 @@ private:
         for (IndexClass* e : entries)
             s << *e;
         return out;
-    }
-    static void resaveDescriptors(LocalMailFolder& f)  // waste for compaction
-    {
-        for (IndexClass* e : f.indexIDict()->entries()) {
-            MessageDevice dev(e);
-            dev.loadDescriptor(false);
-            dev.saveDescriptor();
-        }
     }
     QTemporaryDir tmp;
     int serial = 0;
@@ -150,25 +140,26 @@ void tst_LocalMailFolder::storeAndFlags()
     QCOMPARE(QStringList({d.status, d.messageID, d.uid}), QStringList({u"Read"_s, readId, readId}));
     const QByteArray two = read(f.getIndexFileName());
     QVERIFY(two.startsWith(one) && two.size() > one.size());
-}
-
-void tst_LocalMailFolder::batchedSync()
-{
-    const QString path = newFolderPath();
+    // Batches sync every 300 messages, the rest when the folder closes.
+    const QString batched = newFolderPath();
     {
-        LocalMailFolder f(path);
+        LocalMailFolder b(batched);
         QTest::ignoreMessage(QtDebugMsg, "Force syncing");
         QTest::ignoreMessage(QtDebugMsg, "Sync 300 mails.");
         for (int i = 0; i < 300; ++i)
-            store(f, i, true);
-        QCOMPARE(f.getMessageCount(), 300);
+            store(b, i, true);
         QTest::ignoreMessage(QtDebugMsg, "Sync 1 mails.");
-        store(f, 300, true);
-    }  // the destructor syncs the last one
-    LocalMailFolder again(path);
+        store(b, 300, true);
+    }
+    LocalMailFolder again(batched);
     QCOMPARE(QList<int>({again.getMessageCount(), int(again.getUnread())}), QList<int>({301, 301}));
     for (IndexClass* e : again.indexIDict()->entries())
         QVERIFY(e->getDescriptorLength() > 0);
+    // A folder whose directory cannot exist stores nothing.
+    writeTestFile(tmp.path() + "/file"_L1, "x");
+    LocalMailFolder bad(tmp.path() + "/file/box"_L1);
+    QVERIFY(store(bad, 1).isNull());
+    QVERIFY(bad.getMessageCount() == 0 && bad.getUnread() == 0);
 }
 
 // Repeated IDs (the last wins), the highest numeric ID, a foreign header.
@@ -207,10 +198,8 @@ void tst_LocalMailFolder::damagedIndexKeepsHead_data()
     QTest::addColumn<int>("cut");  // bytes cut from the end of the file
     QTest::addColumn<QByteArray>("garbage");
     QTest::addColumn<int>("kept");
-    QTest::newRow("intact") << 0 << QByteArray() << 3;
     QTest::newRow("last record cut") << 5 << QByteArray() << 2;
     QTest::newRow("hostile count appended") << 0 << QByteArray::fromHex("7ffffff0") << 3;
-    QTest::newRow("garbage appended") << 0 << QByteArray(1000, '\xff') << 3;
 }
 
 void tst_LocalMailFolder::damagedIndexKeepsHead()
@@ -225,8 +214,7 @@ void tst_LocalMailFolder::damagedIndexKeepsHead()
             store(f, i, true);
     }
     writeTestFile(path + "/index"_L1, read(path + "/index"_L1).chopped(cut) + garbage);
-    if (kept < 3 || !garbage.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(u"index file damaged after \\d+ records"_s));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(u"index file damaged after \\d+ records"_s));
     {
         LocalMailFolder f(path);
         QCOMPARE(f.getMessageCount(), kept);
@@ -265,14 +253,11 @@ void tst_LocalMailFolder::outOfRangeRecordHidesNothing()
         for (int i = 0; i < 3; ++i)
             ids << store(f, i);
         IndexClass* e = f.indexIDict()->find(ids[1]);
-        switch (field) {
-        case 0: e->setDescriptorOffset(value); break;
-        case 1: e->setDescriptorLength(value); break;
-        case 2: e->setUniblockOffset(value, false); break;
-        case 3: e->setUniblockLength(value); break;
-        case 4: e->getPartAt(0)->offset = value; break;
-        default: e->getPartAt(0)->length = value; break;
-        }
+        const std::function<void()> set[] = {
+            [&] { e->setDescriptorOffset(value); }, [&] { e->setDescriptorLength(value); },
+            [&] { e->setUniblockOffset(value, false); }, [&] { e->setUniblockLength(value); },
+            [&] { e->getPartAt(0)->offset = value; }, [&] { e->getPartAt(0)->length = value; }};
+        set[field]();
         f.saveIndex();
     }
     auto verifyNeighbours = [&](int count) {
@@ -280,13 +265,17 @@ void tst_LocalMailFolder::outOfRangeRecordHidesNothing()
         QCOMPARE(f.getMessageCount(), count);
         for (int i : {0, 2})
             verifyMessage(f, ids[i], i);
-        QByteArray data;
+        QByteArray data("junk");  // cleared on failure
         if (field >= 4)
             QTest::ignoreMessage(QtDebugMsg, field == 5 && value < 0 ? "messagedevice: empty part"
                                                                      : "messagedevice: part lies outside the messages file");
         if (IndexClass* e = f.indexIDict()->find(ids[1])) {
-            MessageDevice(e).getPartData(0, data);  // bounded: nothing from outside the file
+            MessageDevice dev(e);
+            dev.getPartData(0, data);  // bounded: nothing from outside the file
             QCOMPARE(data.isEmpty(), field >= 4);
+            QVERIFY(field != 2 || dev.rfc822Message().isNull());
+            QTest::ignoreMessage(QtDebugMsg, "messagedevice: part out of scope (1 parts registered)");
+            QVERIFY(!dev.getPartData(1, data));
         }
     };
     verifyNeighbours(3);
@@ -303,70 +292,60 @@ void tst_LocalMailFolder::outOfRangeRecordHidesNothing()
     verifyNeighbours(dropped ? 2 : 3);
 }
 
-void tst_LocalMailFolder::compactDropsBrokenAndRebases()
-{
-    const QString path = newFolderPath();
-    LocalMailFolder f(path);
-    QStringList ids;
-    for (int i = 0; i < 4; ++i)
-        ids << store(f, i, false, "Content-Type: text/plain\r\n");
-    resaveDescriptors(f);
-    f.indexIDict()->find(ids[1])->setDescriptorLength(0);  // broken
-    QTest::ignoreMessage(QtDebugMsg, "The index file seems to be broken :(");
-    QVERIFY(f.compact(0));
-    QVERIFY(f.getMessageCount() == 3 && !f.indexIDict()->find(ids[1]));
-    for (const char* left : {"/messagesnew", "/descriptornew", "/compact.commit"})
-        QVERIFY(!QFile::exists(path + QLatin1String(left)));
-    const QByteArray msgs = read(path + "/messages"_L1);
-    qint64 descTotal = 0;
-    for (int i : {0, 2, 3}) {
-        IndexClass* e = f.indexIDict()->find(ids[i]);
-        MessageDevice dev(e);
-        QCOMPARE(dev.rfc822Message(), message(i, "Content-Type: text/plain\r\n"));
-        QByteArray body;
-        QVERIFY(dev.getPartData(0, body));
-        QCOMPARE(body, "body " + QByteArray::number(i) + "\r\n" + '\0');
-        QCOMPARE(descriptor(f, ids[i]).indexID, ids[i]);
-        descTotal += e->getDescriptorLength();
-        QCOMPARE(msgs.mid(e->getUniblockOffset() - 2, 2), QByteArray("\r\n"));
-    }
-    QCOMPARE(qint64(read(path + "/descriptor"_L1).size()), descTotal);
-    LocalMailFolder again(path);  // the rewritten index loads to the same state
-    QCOMPARE(again.getEntryList(QString()), f.getEntryList(QString()));
-    QCOMPARE(again.getEntryList(u"Inbox"_s).first(), "Inbox/"_L1 + ids[0]);
-    QTest::ignoreMessage(QtDebugMsg, "Folder compressing isn't yet available.");
-    QVERIFY(f.compact(1));
-    QVERIFY(!LocalMailFolder(tmp.path() + "/nowhere"_L1).compact(0));
-}
-
-// A folder named by a path relative to the working directory, with a
-// message created for composition (a descriptor, no text yet): compaction
-// keeps the draft and replaces the files of the folder.
-void tst_LocalMailFolder::compactKeepsDraftsAndRelativePaths()
+// Compaction of a folder named relative to the working directory drops an
+// entry with a broken descriptor, keeps a draft (a descriptor, no text
+// yet), rebases texts, parts and descriptors, and leaves no file behind.
+void tst_LocalMailFolder::compaction()
 {
     const QString path = newFolderPath(u"relative"_s), old = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QFileInfo(path).path()));
-    QString draft;
+    QStringList ids, entries;
     {
         LocalMailFolder f(QFileInfo(path).fileName());
-        const QString stored = store(f, 1);
-        draft = f.createMessage();
-        MessageDevice dev(f.indexIDict()->find(draft));
-        dev.loadDescriptor(false);
-        dev.getDescriptor().subject = u"borrador"_s;
-        dev.saveDescriptor();
-        store(f, 2);
-        QVERIFY(f.deleteMessage(QStringList{stored}));
-        QVERIFY(f.expunge(true));
+        for (int i = 0; i < 4; ++i)
+            ids << store(f, i, false, "Content-Type: text/plain\r\n");
+        ids << f.createMessage();
+        for (IndexClass* e : f.indexIDict()->entries()) {  // waste: every descriptor saved twice
+            MessageDevice dev(e);
+            dev.loadDescriptor(false);
+            dev.getDescriptor().subject += e->getID() == ids[4] ? u"borrador"_s : QString();
+            dev.saveDescriptor();
+        }
+        f.indexIDict()->find(ids[1])->setDescriptorLength(0);  // broken
+        QTest::ignoreMessage(QtDebugMsg, "The index file seems to be broken :(");
+        QVERIFY(f.compact(0));
+        for (const char* left : {"/messagesnew", "/descriptornew", "/compact.commit"})
+            QVERIFY(!QFile::exists(path + QLatin1String(left)));
+        QVERIFY(f.getMessageCount() == 4 && !f.indexIDict()->find(ids[1]));
+        const QByteArray msgs = read(path + "/messages"_L1);
+        QVERIFY(!msgs.contains("message 1"));
+        qint64 descTotal = f.indexIDict()->find(ids[4])->getDescriptorLength();
+        for (int i : {0, 2, 3}) {
+            IndexClass* e = f.indexIDict()->find(ids[i]);
+            MessageDevice dev(e);
+            QCOMPARE(dev.rfc822Message(), message(i, "Content-Type: text/plain\r\n"));
+            QByteArray body;
+            QVERIFY(dev.getPartData(0, body));
+            QCOMPARE(body, "body " + QByteArray::number(i) + "\r\n" + '\0');
+            QCOMPARE(descriptor(f, ids[i]).indexID, ids[i]);
+            descTotal += e->getDescriptorLength();
+            QCOMPARE(msgs.mid(e->getUniblockOffset() - 2, 2), QByteArray("\r\n"));
+        }
+        QCOMPARE(qint64(read(path + "/descriptor"_L1).size()), descTotal);
+        QTest::ignoreMessage(QtDebugMsg, "Folder compressing isn't yet available.");
+        QVERIFY(f.compact(1));
+        entries = f.getEntryList(QString());
     }
     QVERIFY(QDir::setCurrent(old));
-    QVERIFY(!QFile::exists(path + "/compact.commit"_L1));
-    QVERIFY(!read(path + "/messages"_L1).contains("message 1"));
-    LocalMailFolder again(path);
-    QCOMPARE(again.getMessageCount(), 2);
-    QCOMPARE(descriptor(again, draft).subject, u"borrador"_s);
+    LocalMailFolder again(path);  // the rewritten index loads to the same state
+    QCOMPARE(again.getEntryList(QString()), entries);
+    QCOMPARE(again.getEntryList(u"Inbox"_s).first(), "Inbox/"_L1 + ids[0]);
+    QCOMPARE(descriptor(again, ids[4]).subject, u"borrador"_s);
+    QVERIFY(!LocalMailFolder(tmp.path() + "/nowhere"_L1).compact(0));
 }
 
+// Deletion and moves of lists are all or nothing; copies and moves keep
+// text, flags and descriptor; IDs may carry a folder prefix.
 void tst_LocalMailFolder::deleteMoveCopy()
 {
     const QString path = newFolderPath();
@@ -379,14 +358,11 @@ void tst_LocalMailFolder::deleteMoveCopy()
     QVERIFY(!f.deleteMessage(other.indexIDict()->find(foreign)));
     QVERIFY(!f.deleteMessage(static_cast<IndexClass*>(nullptr)));
     QVERIFY(!f.deleteMessage(QStringList{ids[0], u"{unknown}"_s}));
-    QCOMPARE(f.getMessageCount(), 5);
     QVERIFY(f.deleteMessage(f.indexIDict()->find(ids[4])));
     QVERIFY(f.deleteMessage(QStringList{ids[0], ids[2], ids[2]}));
     QCOMPARE(f.getEntryList(QString()), (QStringList{ids[1], ids[3]}));
     QCOMPARE(f.getUnread(), 2u);
     QCOMPARE(LocalMailFolder(path).getMessageCount(), 2);
-
-    // Copy and move of one entry keep its text, flags and descriptor.
     const QString a = other.createMessage(message(1), "uid-a", when, u"acct"_s, nullptr, false, 1);
     QVERIFY(!dst.copyMessage(other.indexIDict()->find(a)).isNull());
     const QString moved = dst.moveMessage(other.indexIDict()->find(a));
@@ -396,9 +372,7 @@ void tst_LocalMailFolder::deleteMoveCopy()
     QCOMPARE(QStringList({d.uid, d.account}), QStringList({u"uid-a"_s, u"acct"_s}));
     QCOMPARE(MessageDevice(dst.indexIDict()->find(moved)).rfc822Message(), message(1));
     QVERIFY(dst.copyMessage(static_cast<IndexClass*>(nullptr)).isNull());
-    // Lists: all or nothing; IDs with or without a folder prefix.
     QVERIFY(!dst.moveMessage(QStringList{ids[1], u"{nope}"_s}));
-    QCOMPARE(f.getMessageCount(), 2);
     QVERIFY(dst.moveMessage(QStringList{"a/"_L1 + ids[1], ids[3], foreign}));
     QCOMPARE(QList<int>({f.getMessageCount(), other.getMessageCount(), dst.getMessageCount()}), QList<int>({0, 0, 5}));
     QVERIFY(dst.copyMessage(dst.getEntryList(QString())));
@@ -437,20 +411,15 @@ void tst_LocalMailFolder::deleteScrubsEveryVersion()
     QCOMPARE(now.size(), descriptors.size());
     for (qsizetype i = 0; i < now.size(); ++i)
         QVERIFY2(now[i] == descriptors[i] || now[i] == '\0', qPrintable(QString::number(i)));
-    auto utf16be = [](const char* text) {
-        QByteArray be;
-        for (const char* c = text; *c; ++c)
-            be.append('\0').append(*c);
-        return be;
+    auto utf16be = [](const char* text) -> QByteArray {
+        return QStringEncoder(QStringConverter::Utf16BE).encode(QString::fromLatin1(text));
     };
     QVERIFY(now.contains(utf16be("message 8")));
     for (const char* s : {"message 7", "first secret", "second secret"})
         QVERIFY2(!now.contains(utf16be(s)), s);
     LocalMailFolder f(path);
-    QStringList ids = f.getEntryList(QString()), want{first, kept};
-    ids.sort();
-    want.sort();
-    QCOMPARE(ids, want);
+    QCOMPARE(f.getEntryList(QString()).size(), 2);
+    verifyMessage(f, first, 6);
     verifyMessage(f, kept, 8);
     // A damaged index may hold a second entry over another's text: deleting
     // it leaves every byte that a live entry still uses.
@@ -485,32 +454,6 @@ void tst_LocalMailFolder::shouldExpungeThreshold()
     QVERIFY(f.expunge(true));
 }
 
-void tst_LocalMailFolder::unwritableFolder()
-{
-    // The folder's directory cannot exist: no entry may be created.
-    writeTestFile(tmp.path() + "/file"_L1, "x");
-    LocalMailFolder f(tmp.path() + "/file/box"_L1);
-    QVERIFY(store(f, 1).isNull());
-    QVERIFY(f.getMessageCount() == 0 && f.getUnread() == 0);
-}
-
-void tst_LocalMailFolder::partsOutsideFile()
-{
-    LocalMailFolder f(newFolderPath());
-    IndexClass* e = f.indexIDict()->find(store(f, 1));
-    QVERIFY(e->getPartCount() >= 1);
-    e->getPartAt(0)->offset = 1 << 30;
-    MessageDevice dev(e);
-    QByteArray data("junk");
-    QTest::ignoreMessage(QtDebugMsg, "messagedevice: part lies outside the messages file");
-    QVERIFY(!dev.getPartData(0, data));
-    QVERIFY(data.isEmpty());
-    e->setUniblockOffset(-5, false);
-    QVERIFY(dev.rfc822Message().isNull());
-    QTest::ignoreMessage(QtDebugMsg, "messagedevice: part out of scope (1 parts registered)");
-    QVERIFY(!dev.getPartData(1, data));
-}
-
 // The factory's devices: one per entry, gone with the entry (ASan would see
 // a stale one), the least recently used evicted past 1000.
 void tst_LocalMailFolder::deviceCache()
@@ -527,23 +470,23 @@ void tst_LocalMailFolder::deviceCache()
         QVERIFY(factory->getMessage(f.indexIDict()->find(store(f, 2))));
     }  // folder destroyed: its entries and their devices go
     std::vector<std::unique_ptr<IndexClass>> entries;
-    for (int i = 0; i < 1002; ++i)
+    for (int i = 0; i < 1001; ++i)
         entries.push_back(std::make_unique<IndexClass>(nullptr, u"{e%1}"_s.arg(i)));
-    std::vector<MessageDevice*> devs;
-    for (int i = 0; i < 1000; ++i)
-        devs.push_back(factory->getMessage(entries[size_t(i)].get()));
-    QCOMPARE(factory->getMessage(entries[0].get()), devs[0]);  // touch the first
-    factory->getMessage(entries[1000].get());                  // evicts the second
-    QCOMPARE(factory->getMessage(entries[0].get()), devs[0]);
-    QCOMPARE(factory->getMessage(entries[1].get())->index(), entries[1].get());
+    MessageDevice* first = factory->getMessage(entries[0].get());
+    for (size_t i = 1; i < 1000; ++i)
+        factory->getMessage(entries[i].get());
+    QCOMPARE(factory->getMessage(entries[0].get()), first);  // touch the first
+    factory->getMessage(entries[1000].get());                // evicts the second
+    QCOMPARE(factory->getMessage(entries[0].get()), first);
     factory->releaseMessage(u"{unknown}"_s);
     factory->releaseMessage(entries[0]->getID());
     QCOMPARE(factory->getMessage(entries[0].get())->index(), entries[0].get());
 }
 
 // Threading links a reply to the first message in folder order whose
-// Message-ID it answers (In-Reply-To, else the first known reference), in
-// the index and in both descriptors; linking again changes nothing.
+// Message-ID it answers (In-Reply-To, else the first known reference);
+// references reach into other folders
+// both ways without links; with nothing to link the files stay as they are.
 void tst_LocalMailFolder::threading()
 {
     const QString path = newFolderPath();
@@ -553,27 +496,16 @@ void tst_LocalMailFolder::threading()
     const QString parent = mail(1, ""), dup = mail(1, ""), c = mail(3, "");
     const QString reply = mail(4, "In-Reply-To: <m1@example.org>\r\n");
     const QString byRefs = mail(5, "References: <x@y> <m3@example.org> <m1@example.org>\r\n");
-    const qint64 desc = QFileInfo(f.getDescriptorFileName()).size();
     f.reparentIndex(f.indexIDict()->find(reply));
     QCOMPARE(parentOf(reply), parent);
-    QCOMPARE(descriptor(f, reply).parentIndexID, parent);
-    const MessageDescriptor pd = descriptor(f, parent);
-    QCOMPARE(pd.references + pd.relatedIndexIDList, (QStringList{u"m4@example.org"_s, reply}));
-    QVERIFY(QFileInfo(f.getDescriptorFileName()).size() > desc);
-    const long parentRecord = f.indexIDict()->find(parent)->getDescriptorOffset();
-    f.reparentIndex(f.indexIDict()->find(reply));
-    QCOMPARE(f.indexIDict()->find(parent)->getDescriptorOffset(), parentRecord);
     QVERIFY(f.reparentByRelated(f.indexIDict()->find(byRefs)));
     QCOMPARE(parentOf(byRefs), c);
     QVERIFY(!f.reparentBySubject(f.indexIDict()->find(byRefs)));
-    QCOMPARE(LocalMailFolder(path).indexIDict()->find(reply)->getParentID(), parent);
     // Once the first is deleted, the second holder of the ID answers.
     QVERIFY(f.deleteMessage(f.indexIDict()->find(parent)));
     const QString late = mail(6, "In-Reply-To: <m1@example.org>\r\n");
     f.reparentIndex(f.indexIDict()->find(late));
     QCOMPARE(parentOf(late), dup);
-
-    // Cross references reach into other folders, both ways, without links.
     LocalMailFolder other(newFolderPath());
     const QString x = store(other, 7);
     const QString m = mail(8, "References: <m7@example.org> <nowhere@x> <m3@example.org>\r\n");
@@ -582,7 +514,6 @@ void tst_LocalMailFolder::threading()
     const MessageDescriptor xd = descriptor(other, x);
     QCOMPARE(xd.references + xd.relatedIndexIDList, (QStringList{u"m8@example.org"_s, m}));
     QVERIFY(parentOf(m).isEmpty());
-    // Nothing to link: a reply to nowhere, to itself; the files stay as they are.
     const QString lone = mail(9, "In-Reply-To: <elsewhere@x>\r\nReferences: <a@x> <z@x>\r\n");
     const QString self = mail(10, "In-Reply-To: <m10@example.org>\r\nReferences: <m10@example.org>\r\n");
     const QByteArray files = read(f.getDescriptorFileName()) + read(f.getIndexFileName());
@@ -597,7 +528,7 @@ void tst_LocalMailFolder::threading()
 // Threading a list links exactly as threading its messages one by one:
 // same parents, same reverse links, unknown parents ignored, no link that
 // would close a cycle (two that answer each other, a ring of three).
-void tst_LocalMailFolder::threadingBatchAndGuards()
+void tst_LocalMailFolder::threadingGuards()
 {
     auto reply = [](const char* id, const char* to) {
         return QCString(QByteArray("From: a@example.org\r\nMessage-ID: <") + id + ">\r\n"
@@ -605,7 +536,6 @@ void tst_LocalMailFolder::threadingBatchAndGuards()
     };
     const char* msgs[][2] = {{"a", nullptr}, {"b", "a"}, {"c", "b"}, {"d", "a"}, {"e", "zz"},
                              {"f", "g"},     {"g", "f"}, {"p", "q"}, {"q", "r"}, {"r", "p"}};
-    QList<QStringList> results;
     for (bool batch : {false, true}) {
         const QString path = newFolderPath();
         {
@@ -615,9 +545,8 @@ void tst_LocalMailFolder::threadingBatchAndGuards()
             const std::vector<IndexClass*> all = f.indexIDict()->entries();
             if (batch)
                 f.reparentIndex(all);
-            else
-                for (IndexClass* e : all)
-                    f.reparentIndex(e);
+            for (IndexClass* e : batch ? std::vector<IndexClass*>() : all)
+                f.reparentIndex(e);
         }
         LocalMailFolder f(path);
         QHash<QString, QString> name;  // index ID -> message ID
@@ -632,11 +561,9 @@ void tst_LocalMailFolder::threadingBatchAndGuards()
             links << e->getMessageID() + u'<' + name.value(e->getParentID()) + u'/' + name.value(d.parentIndexID)
                     + u' ' + d.references.join(u',') + u' ' + related.join(u',');
         }
-        results << links;
+        QCOMPARE(links, (QStringList{u"a</ b,d b,d"_s, u"b<a/a c c"_s, u"c<b/b  "_s, u"d<a/a  "_s, u"e</  "_s,
+                                     u"f<g/g  "_s, u"g</ f f"_s, u"p<q/q  "_s, u"q<r/r p p"_s, u"r</ q q"_s}));
     }
-    QCOMPARE(results[1], results[0]);
-    QCOMPARE(results[0], (QStringList{u"a</ b,d b,d"_s, u"b<a/a c c"_s, u"c<b/b  "_s, u"d<a/a  "_s, u"e</  "_s,
-                                      u"f<g/g  "_s, u"g</ f f"_s, u"p<q/q  "_s, u"q<r/r p p"_s, u"r</ q q"_s}));
 }
 
 QTEST_GUILESS_MAIN(tst_LocalMailFolder)
