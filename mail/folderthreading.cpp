@@ -48,6 +48,12 @@ public:
         qFromBigEndian<char16_t>(b.constData() + inReplyToAt + 4, n / 2, s.data());
         return s;
     }
+    bool parentIndexIDIs(const QString& s) const
+    {
+        const QByteArray stored =
+            parent.isNull() ? QByteArray::fromRawData(b.constData() + parentAt, stringSpan(parentAt)) : parent;
+        return stored == encode(s);
+    }
     bool referencesContain(const QString& s) const { return listContains(referencesAt, refs, s); }
     bool relatedContain(const QString& s) const { return listContains(relatedAt, related, s); }
     void appendReference(const QString& s) { refs.add(s); }
@@ -335,8 +341,10 @@ void MailFolder::reparentIndex(const std::vector<IndexClass*>& entries)
                 pd->appendRelated(id);
         }
         // After the parent: keeping it may have moved the stored records.
-        cd = changedAt.contains(e) ? &changed[changedAt.value(e)].second : keep(e, &own, &own);
-        cd->setParentIndexID(parentID);
+        // A reply linked before keeps its record as it is.
+        cd = changedAt.contains(e) ? &changed[changedAt.value(e)].second : &own;
+        if (!cd->parentIndexIDIs(parentID))
+            keep(e, cd, &own)->setParentIndexID(parentID);
         e->_parentID = parentID;
         e->_lazy &= quint8(~IndexClass::ParentLazy);
         indexCollection.noteParentLinked(parentID);

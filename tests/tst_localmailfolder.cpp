@@ -40,6 +40,7 @@ private slots:
     void deviceCache();
     void threading();
     void threadingGuards();
+    void threadingLargeBatch();
 
 private:
     static QByteArray read(const QString& path)
@@ -563,6 +564,35 @@ void tst_LocalMailFolder::threadingGuards()
         }
         QCOMPARE(links, (QStringList{u"a</ b,d b,d"_s, u"b<a/a c c"_s, u"c<b/b  "_s, u"d<a/a  "_s, u"e</  "_s,
                                      u"f<g/g  "_s, u"g</ f f"_s, u"p<q/q  "_s, u"q<r/r p p"_s, u"r</ q q"_s}));
+    }
+}
+
+// A chain longer than one write of changed records: links read records an
+// earlier write appended, and threading again rewrites nothing.
+void tst_LocalMailFolder::threadingLargeBatch()
+{
+    const QString path = newFolderPath();
+    const int n = 4300;
+    QStringList ids;
+    {
+        LocalMailFolder f(path);
+        for (int i = 0; i < n; ++i)
+            ids << store(f, i, true, i ? "In-Reply-To: <m" + QByteArray::number(i - 1) + "@example.org>\r\n" : "");
+        f.sync();
+        f.reparentIndex(f.indexIDict()->entries());
+        const QByteArray files = read(f.getDescriptorFileName()) + read(f.getIndexFileName());
+        f.reparentIndex(f.indexIDict()->entries());
+        QCOMPARE(read(f.getDescriptorFileName()) + read(f.getIndexFileName()), files);
+    }
+    LocalMailFolder f(path);
+    for (int i = 0; i < n; ++i) {
+        const MessageDescriptor d = descriptor(f, ids[i]);
+        const QString up = i ? ids[i - 1] : QString(), down = i + 1 < n ? ids[i + 1] : QString();
+        QCOMPARE(f.indexIDict()->find(ids[i])->getParentID(), up);
+        QCOMPARE(d.parentIndexID, up);
+        QCOMPARE(d.references.join(u','), down.isEmpty() ? QString() : u"m%1@example.org"_s.arg(i + 1));
+        QCOMPARE(d.relatedIndexIDList.join(u','), down);
+        QCOMPARE(d.subject, u"message %1"_s.arg(i));
     }
 }
 
