@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 #include <limits>
@@ -286,13 +287,14 @@ void MailFolder::reparentIndex(const std::vector<IndexClass*>& entries)
         const qint64 off = e->getDescriptorOffset(), len = e->getDescriptorLength();
         if (off < 0 || len <= 0)
             return nullptr;
-        for (auto m = maps.rbegin(); m != maps.rend(); ++m) {
-            if (off >= m->start && off - m->start <= m->size - len) {
-                const auto* data = reinterpret_cast<const char*>(m->data + (off - m->start));
-                return scratch->assign(QByteArray::fromRawData(data, qsizetype(len))) ? scratch : nullptr;
-            }
-        }
-        return nullptr;
+        // The stretches follow each other in the file: the last one that
+        // starts at or before the record holds it, if any does.
+        auto m = std::upper_bound(maps.begin(), maps.end(), off,
+                                  [](qint64 at, const Stretch& st) { return at < st.start; });
+        if (m == maps.begin() || off - (--m)->start > m->size - len)
+            return nullptr;
+        const auto* data = reinterpret_cast<const char*>(m->data + (off - m->start));
+        return scratch->assign(QByteArray::fromRawData(data, qsizetype(len))) ? scratch : nullptr;
     };
     // Marks \a r (the result of current()) as changed; returns where it
     // now lives.
