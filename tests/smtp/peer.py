@@ -1,18 +1,13 @@
 #!/usr/bin/python3
-"""Real peers for the SMTP tests and benchmark. Prints "READY <smtp port>"
-once serving (or "FAILED <reason>", exit 1); runs until its standard input
-closes or SIGTERM, and dnsmasq dies with it.
+"""Real peers for the SMTP tests and benchmark; each prints "READY <smtp port>"
+(or "FAILED <reason>") and runs until its standard input closes.
 
-  peer.py smtp [--store DIR] [--tls DIR [--implicit-tls]] [--auth USER:SECRET]
-      [--size N] [--smtputf8] [--refuse PREFIX]   aiosmtpd on 127.0.0.1, any
-      port. Message N goes to DIR/NNNNNN.eml as the server got it, its envelope
-      to NNNNNN.env (sender, then recipients). TLS with DIR/server.pem/.key;
-      AUTH PLAIN and LOGIN; 550 for recipients starting with PREFIX.
-  peer.py certs DIR   with openssl: ca, server (localhost, 127.0.0.1), other
-      (other.test), expired (localhost) by ca, and selfsigned (localhost).
-  peer.py mx --address A --domain D [--store DIR]   the server on A:25 and
-      dnsmasq on A:53: MX for D is mx.D (10, address A) and mx2.D (20,
-      127.0.0.2, nobody listens); MX for broken.D is nohost.D (no address).
+  smtp [--store DIR] [--tls DIR [--implicit-tls]] [--auth USER:SECRET] [--size N]
+       [--smtputf8] [--refuse PREFIX]   aiosmtpd on 127.0.0.1: message N stored
+       as DIR/NNNNNN.eml and its envelope as NNNNNN.env; 550 for PREFIX*.
+  certs DIR   ca; server, other (other.test) and expired by ca; selfsigned.
+  mx --address A --domain D [--store DIR]   the server on A:25, dnsmasq on A:53:
+       MX for D: mx.D (A), mx2.D (127.0.0.2); for broken.D: nohost.D (no address).
 """
 
 import argparse
@@ -104,7 +99,6 @@ def start_dnsmasq(address, domain, workdir):
 
 
 def main():
-    die_with_parent()
     logging.disable(logging.CRITICAL)
     warnings.filterwarnings("ignore")
     ap = argparse.ArgumentParser()
@@ -167,7 +161,6 @@ def main():
         loop.call_soon_threadsafe(loop.stop)
 
     threading.Thread(target=watch_stdin, daemon=True).start()
-    loop.add_signal_handler(signal.SIGTERM, loop.stop)
     print("READY %d" % server.sockets[0].getsockname()[1], flush=True)
     try:
         loop.run_forever()
