@@ -27,15 +27,6 @@ import warnings
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
-def die_with_parent():
-    # PR_SET_PDEATHSIG: killed when the process that started us goes away.
-    ctypes.CDLL(None).prctl(1, signal.SIGKILL, 0, 0, 0)
-
-
-class Peer(SMTP):
-    line_length_limit = 1 << 24  # real messages hold lines far longer than 1000 octets
-
-
 def make_certs(directory):
     def run(*args):
         subprocess.run(["openssl"] + list(args), check=True, cwd=directory, capture_output=True)
@@ -79,15 +70,15 @@ class Store:
         return "250 OK"
 
 
-def start_dnsmasq(address, domain, workdir):
-    d = domain
+def start_dnsmasq(address, d, workdir):
     dnsmasq = subprocess.Popen(
         ["dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=" + workdir + "/dnsmasq.pid",
          "--port=53", "--listen-address=" + address, "--bind-interfaces", "--no-resolv", "--no-hosts",
          "--user=root", "--mx-host=%s,mx.%s,10" % (d, d), "--mx-host=%s,mx2.%s,20" % (d, d),
          "--host-record=mx.%s,%s" % (d, address), "--host-record=mx2.%s,127.0.0.2" % d,
          "--mx-host=broken.%s,nohost.%s,10" % (d, d)],
-        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=die_with_parent)
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+        preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))  # PR_SET_PDEATHSIG: dies with us
     # Its sockets are bound once it has written its pid file.
     pidfile, deadline = workdir + "/dnsmasq.pid", time.monotonic() + 5
     while time.monotonic() < deadline and dnsmasq.poll() is None:
@@ -100,6 +91,7 @@ def start_dnsmasq(address, domain, workdir):
 
 def main():
     logging.disable(logging.CRITICAL)
+    SMTP.line_length_limit = 1 << 24  # real messages hold lines far longer than 1000 octets
     warnings.filterwarnings("ignore")
     ap = argparse.ArgumentParser()
     sub = ap.add_subparsers(dest="mode", required=True)
@@ -151,7 +143,7 @@ def main():
     asyncio.set_event_loop(loop)
     try:
         server = loop.run_until_complete(loop.create_server(
-            lambda: Peer(handler, **kwargs), host=host, port=port, reuse_address=True, ssl=listen_ssl))
+            lambda: SMTP(handler, **kwargs), host=host, port=port, reuse_address=True, ssl=listen_ssl))
     except OSError as e:
         failed("smtp: %s" % e)
 

@@ -74,8 +74,7 @@ private:
             out << r.mid(i, oneByte ? 1 : r.size());
         if (closing || startTls)
             out << QByteArray(closing ? "<close>" : "<tls>");
-        if (!pacer.isActive())
-            pacer.start(1);
+        pacer.start(1);
     }
 
     void writeNext()
@@ -123,9 +122,8 @@ private:
                 answer("starttls", tls && !mute);
                 return;
             } else {
-                const QByteArray step = verb == "EHLO"                               ? QByteArray(tls ? "ehlo2" : "ehlo")
-                                        : verb == "RCPT" && whole.contains("refused") ? QByteArray("refused")
-                                                                                      : verb.toLower();
+                const QByteArray step = verb == "EHLO" ? QByteArray(tls ? "ehlo2" : "ehlo")
+                    : verb == "RCPT" && whole.contains("refused") ? QByteArray("refused") : verb.toLower();
                 answer(replies.contains(step) ? step : QByteArray("helo"));
                 inAuth = verb == "AUTH" && replies["auth"].startsWith("334");
                 inData = verb == "DATA" && replies["data"].startsWith("354");
