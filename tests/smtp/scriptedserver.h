@@ -1,15 +1,11 @@
 #pragma once
 
-// An SMTP server in the test's own process that follows a script: per step
-// what to answer ("close" and "silent" for what they say), over plain,
-// STARTTLS or implicit TLS. Every byte the client sent in clear or inside
-// TLS is kept in received.
+// An SMTP server in this process that follows a script: per step what to
+// answer ("close", "silent": what they say), in order, one piece a millisecond,
+// over plain or STARTTLS. All the client sent, in clear or in TLS: received.
 
-#include <QFile>
 #include <QMap>
 #include <QPointer>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
@@ -26,15 +22,19 @@ public:
                   "250 AUTH PLAIN LOGIN CRAM-MD5\r\n"},
         {"starttls", "220 2.0.0 go ahead\r\n"}, {"handshake", ""},
         {"auth", "235 2.7.0 ok\r\n"}, {"auth2", "235 2.7.0 ok\r\n"}, {"helo", "250 peer.test\r\n"},
-        {"mail", "250 2.1.0 ok\r\n"}, {"rcpt", "250 2.1.5 ok\r\n"}, {"data", "354 go\r\n"},
-        {"body", "250 2.0.0 queued\r\n"}, {"rset", "250 2.0.0 ok\r\n"}, {"quit", "221 2.0.0 bye\r\n"}};
+        {"mail", "250 2.1.0 ok\r\n"}, {"rcpt", "250 2.1.5 ok\r\n"}, {"refused", "550 5.1.1 no such user\r\n"},
+        {"data", "354 go\r\n"}, {"body", "250 2.0.0 queued\r\n"}, {"rset", "250 2.0.0 ok\r\n"},
+        {"quit", "221 2.0.0 bye\r\n"}};  // "refused": RCPT of an address containing "refused"
     QString tlsDir, cert = QStringLiteral("server");
-    bool implicitTls = false, oneByte = false;  // oneByte: every reply one byte at a time
-    bool stallData = false;                     // stop reading once the text begins
-    QByteArray splitStep, received;             // splitStep's reply goes in two pieces, cut at splitAt
-    int splitAt = 0, connections = 0;
+    bool oneByte = false;  // every reply one byte at a time
+    QByteArray received;
+    int connections = 0;
 
-    ScriptedServer() { listen(QHostAddress::LocalHost); }
+    ScriptedServer()
+    {
+        listen(QHostAddress::LocalHost);
+        QObject::connect(&pacer, &QTimer::timeout, this, [this] { writeNext(); });
+    }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
 
 protected:
@@ -48,60 +48,51 @@ protected:
         socket = new QSslSocket(this);
         socket->setSocketDescriptor(fd);
         if (!tlsDir.isEmpty()) {
-            const QString base = tlsDir + QLatin1Char('/') + cert;
-            socket->setLocalCertificate(QSslCertificate::fromPath(base + QStringLiteral(".pem")).value(0));
-            QFile key(base + QStringLiteral(".key"));
-            if (key.open(QIODevice::ReadOnly))
-                socket->setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+            socket->setLocalCertificate(tlsDir + QLatin1Char('/') + cert + QStringLiteral(".pem"));
+            socket->setPrivateKey(tlsDir + QLatin1Char('/') + cert + QStringLiteral(".key"), QSsl::Ec);
         }
         connect(socket, &QSslSocket::readyRead, this, [this] { onRead(); });
-        connect(socket, &QSslSocket::encrypted, this, [this] {
-            if (implicitTls)
-                answer("greeting");
-        });
-        connect(socket, &QSslSocket::sslErrors, this, [] {});
-        if (implicitTls)
-            socket->startServerEncryption();
-        else
-            answer("greeting");
+        answer("greeting");
     }
 
 private:
     QPointer<QSslSocket> socket;
+    QTimer pacer;
+    QList<QByteArray> out;  // pieces still to write; "<tls>" and "<close>" act
     QByteArray line;
-    bool inData = false, inAuth = false, tls = false, mute = false;
+    bool inData = false, inAuth = false, tls = false, mute = false, closing = false;
 
-    // Sends the reply of step, piece by piece with time for the client to
-    // read each; then, with tls, turns to TLS at once (so that the
-    // client's handshake never meets a server still in clear).
-    void answer(const QByteArray& step, bool tls = false)
+    // Queues the reply of step; with tls, TLS starts right after its last
+    // byte (so that the client's handshake never meets a server in clear).
+    void answer(const QByteArray& step, bool startTls = false)
     {
         const QByteArray r = replies.value(step);
-        if (r == "close")
-            return socket->disconnectFromHost();
-        if (r == "silent")
+        if (r == "silent" || closing)
             return;
-        QList<QByteArray> pieces{r};
-        if (oneByte) {
-            pieces.clear();
-            for (char c : r)
-                pieces << QByteArray(1, c);
-        } else if (step == splitStep && splitAt > 0 && splitAt < r.size()) {
-            pieces = {r.left(splitAt), r.mid(splitAt)};
-        }
-        for (int i = 0; i < pieces.size(); ++i) {
-            QTimer::singleShot(2 * i, socket, [s = socket, p = pieces[i], tls, last = i + 1 == pieces.size()] {
-                s->write(p);
-                if (tls && last)
-                    s->startServerEncryption();
-            });
+        closing = r == "close";
+        for (qsizetype i = 0; !closing && i < r.size(); i += oneByte ? 1 : r.size())
+            out << r.mid(i, oneByte ? 1 : r.size());
+        if (closing || startTls)
+            out << QByteArray(closing ? "<close>" : "<tls>");
+        pacer.start(1);
+    }
+
+    void writeNext()
+    {
+        if (!socket || out.isEmpty())
+            return pacer.stop();
+        const QByteArray piece = out.takeFirst();
+        if (piece == "<close>")
+            return socket->disconnectFromHost();
+        socket->write(piece);
+        if (!out.isEmpty() && out.first() == "<tls>") {
+            out.removeFirst();
+            socket->startServerEncryption();
         }
     }
 
     void onRead()
     {
-        if (inData && stallData)
-            return socket->setReadBufferSize(4096);  // the client's writes back up
         const QByteArray bytes = socket->readAll();
         if (mute)
             return;
@@ -123,27 +114,19 @@ private:
             if (inAuth) {
                 inAuth = false;
                 answer("auth2");
-            } else if (verb == "EHLO") {
-                answer(tls || implicitTls ? "ehlo2" : "ehlo");
             } else if (verb == "STAR") {
                 tls = replies["starttls"].startsWith("220");
                 mute = tls && replies["handshake"] == "silent";
                 if (tls && replies["handshake"] == "close")
-                    socket->disconnectFromHost();
-                else
-                    answer("starttls", tls && !mute);
+                    return socket->disconnectFromHost();
+                answer("starttls", tls && !mute);
                 return;
-            } else if (verb == "AUTH") {
-                answer("auth");
-                inAuth = replies["auth"].startsWith("334");
-            } else if (verb == "RCPT" && whole.contains("refused")) {
-                socket->write("550 5.1.1 no such user\r\n");
-            } else if (verb == "DATA") {
-                answer("data");
-                inData = replies["data"].startsWith("354");
             } else {
-                const QByteArray step = verb.toLower();
+                const QByteArray step = verb == "EHLO" ? QByteArray(tls ? "ehlo2" : "ehlo")
+                    : verb == "RCPT" && whole.contains("refused") ? QByteArray("refused") : verb.toLower();
                 answer(replies.contains(step) ? step : QByteArray("helo"));
+                inAuth = verb == "AUTH" && replies["auth"].startsWith("334");
+                inData = verb == "DATA" && replies["data"].startsWith("354");
             }
         }
     }
