@@ -324,7 +324,7 @@ QDataStream& operator>>(QDataStream& s, IndexClass& e)
     e._image.reset();
     e._partShift = 0;
     e._lazyPartCount = 0;
-    s >> e._id >> e._parentID >> e._messageID;
+    s >> Orvane::bounded(e._id) >> Orvane::bounded(e._parentID) >> Orvane::bounded(e._messageID);
     s >> dOff >> dLen >> uOff >> uLen >> multi >> unread >> count;
     e._descriptorOffset = dOff;
     e._descriptorLength = dLen;

@@ -70,33 +70,34 @@ QDataStream& operator<<(QDataStream& s, const MessageDescriptor& d)
 
 QDataStream& operator>>(QDataStream& s, MessageDescriptor& d)
 {
+    using Orvane::bounded;
     using Orvane::readStringList;
     quint8 r = 0, g = 0, b = 0, f = 0;
-    s >> d.from;
+    s >> bounded(d.from);
     readStringList(s, d.to);
-    s >> d.subject >> d.status >> d.priority >> d.contentType >> d.sentDate >> d.receivedDate
-      >> d.scheduling;
+    s >> bounded(d.subject) >> bounded(d.status) >> bounded(d.priority) >> bounded(d.contentType)
+      >> bounded(d.sentDate) >> bounded(d.receivedDate) >> bounded(d.scheduling);
     readStringList(s, d.flags);
     s >> r >> g >> b >> f;
     d.red = r;
     d.green = g;
     d.blue = b;
     d.flag = f;
-    s >> d.inReplyTo;
+    s >> bounded(d.inReplyTo);
     readStringList(s, d.references);
-    s >> d.indexID >> d.parentIndexID;
+    s >> bounded(d.indexID) >> bounded(d.parentIndexID);
     readStringList(s, d.relatedIndexIDList);
     if (!d._coreLoad) {
         quint8 receipt = 0;
         quint32 persistence = 0;
-        s >> d.replyTo;
+        s >> bounded(d.replyTo);
         readStringList(s, d.cc);
         readStringList(s, d.bcc);
-        s >> d.messageID >> d.organization >> d.uid;
+        s >> bounded(d.messageID) >> bounded(d.organization) >> bounded(d.uid);
         readStringList(s, d.extendedStatus);
-        s >> d.contentEncoding >> d.account;
+        s >> bounded(d.contentEncoding) >> bounded(d.account);
         readStringList(s, d.route);
-        s >> receipt >> d.extraInfo >> d.category >> persistence;
+        s >> receipt >> bounded(d.extraInfo) >> bounded(d.category) >> persistence;
         d.requestReceipt = receipt;
         d.persistence = persistence;
         d.extraData = Orvane::readBytesClassic(s);
