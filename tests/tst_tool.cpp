@@ -1,6 +1,6 @@
 // The orvane-mail tool run as a user would: encode and decode against the
-// library's one-shot codecs; compose and thread read back through the
-// library; each kind of failure with its exit status and message.
+// library's one-shot codecs; compose read back through the library; each
+// kind of failure with its exit status and message.
 
 #include <indexclass.h>
 #include <localmailfolder.h>
@@ -45,18 +45,11 @@ private slots:
     void failures();
     void compose_data();
     void compose();
-    void thread();
 
 private:
     Run run(const QStringList& args, const QByteArray& input = QByteArray())
     {
         return runTool(args, tmp.filePath(u"tool-config"_s), input);
-    }
-    // compose into box from a@x.org to b@x.org, with the subject and further options.
-    Run composeIn(const QString& box, const QString& subject, const QStringList& more)
-    {
-        return run(QStringList{u"compose"_s, box, u"--from"_s, u"a@x.org"_s, u"--to"_s, u"b@x.org"_s,
-                               u"--subject"_s, subject} + more);
     }
     QString file(const QString& name, const QByteArray& data) { return writeTestFile(tmp.filePath(name), data); }
     QString newFolder() { return tmp.filePath(u"box%1"_s.arg(++serial)); }
@@ -131,7 +124,6 @@ void tst_Tool::failures_data()
     QTest::newRow("compose: missing attachment")
         << ok + u" --attach /nonexistent/a.bin"_s << 1 << u"cannot open /nonexistent/a.bin"_s;
     QTest::newRow("thread: missing folder") << u"thread /nonexistent/box"_s << 1 << u"/nonexistent/box: no such folder"_s;
-    QTest::newRow("encode: unknown encoding") << u"encode --encoding x-uuencode -"_s << 2 << u"unknown encoding"_s;
 }
 
 // Exit 2 for bad arguments, 1 for a failed operation; a message on stderr,
@@ -178,8 +170,9 @@ void tst_Tool::compose()
     QFETCH(QStringList, options);
     QFETCH(QList<QByteArrayList>, parts);
     const QString box = newFolder();
-    const Run r = composeIn(box, u"Zählerstand €"_s,
-                            QStringList{u"--to"_s, u"Bea <b@example.org>"_s, u"--cc"_s, u"c@example.org"_s} + options);
+    const Run r = run(QStringList{u"compose"_s, box, u"--from"_s, u"a@x.org"_s, u"--to"_s, u"b@x.org"_s, u"--subject"_s,
+                                  u"Zählerstand €"_s, u"--to"_s, u"Bea <b@example.org>"_s, u"--cc"_s, u"c@example.org"_s}
+                      + options);
     QVERIFY2(r.rc == 0, r.err.constData());
     const QString id = QString::fromUtf8(r.out.trimmed());
     LocalMailFolder folder(box);
@@ -202,31 +195,6 @@ void tst_Tool::compose()
             data.chop(1);
         QCOMPARE(QByteArrayList({p->type, p->mimetype, p->encoding, p->charset, p->name, data}), parts[i]);
     }
-}
-
-// compose's --in-reply-to and --reference reach the folder's threading (its
-// rules are tested in tst_localmailfolder); thread prints the tree and a
-// summary, and a second run links nothing.
-void tst_Tool::thread()
-{
-    const QString box = newFolder(), body = file(u"t.txt"_s, "text\n");
-    QStringList ids, messageIDs;
-    // The subject, then options naming earlier mails by index (x: an ID from elsewhere).
-    for (const QString& mail : {u"Plan"_s, u"Other topic"_s, u"Re: Plan|--in-reply-to|0"_s,
-                                u"Plan, by references|--reference|x|--reference|2|--reference|0"_s}) {
-        QStringList m = mail.split(u'|');
-        const QString subject = m.takeFirst();
-        for (int i = 1; i < m.size(); i += 2)
-            m[i] = m[i] == "x"_L1 ? u"gone@elsewhere"_s : messageIDs[m[i].toInt()];
-        const Run r = composeIn(box, subject, m << u"--text"_s << body);
-        QVERIFY2(r.rc == 0, r.err.constData());
-        ids << QString::fromLatin1(r.out.trimmed());
-        messageIDs << LocalMailFolder(box).indexIDict()->find(ids.last())->getMessageID();
-    }
-    const QByteArray tree = "Plan  " + ids[0].toLatin1() + "\n  Re: Plan  " + ids[2].toLatin1()
-        + "\n    Plan, by references  " + ids[3].toLatin1() + "\nOther topic  " + ids[1].toLatin1() + "\n";
-    QCOMPARE(run({u"thread"_s, box}).out, tree + "4 messages in 2 threads, 2 replies newly linked\n");
-    QCOMPARE(run({u"thread"_s, box}).out, tree + "4 messages in 2 threads, 0 replies newly linked\n");
 }
 
 QTEST_GUILESS_MAIN(tst_Tool)
