@@ -1,5 +1,5 @@
 // Messages composed in a folder: literal texts written from the composition
-// rules; Python's email package (default and compat32), GMime and our own
+// rules; Python's email package, GMime and our own
 // parser read back the headers set, the parts and, byte for byte, their data.
 
 #include <indexclass.h>
@@ -12,7 +12,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
@@ -50,7 +49,7 @@ struct Case {
     QString subject, inReplyTo;
     QStringList references;
     std::vector<PartSpec> parts;  // as the message ends up
-    bool edited = false;          // a part deleted and part 0 replaced after composing
+    bool edited = false;          // a part deleted after composing
 };
 
 // Zero bytes, 0xFF runs, every byte value, lone CR and LF, then noise.
@@ -78,37 +77,24 @@ std::vector<Case> cases()
         // has no messages file yet.
         {u("attachments, binary, cjk and emoji names"), {u("山田太郎"), u("taro@example.jp")},
          {{u("佐藤花子"), u("hanako@example.jp")}}, {}, u("会議の議事録 📎 添付あり"), QString(), {},
-         {{"text", "text/plain", "quoted-printable", "utf-8", "", "添付ファイルをご確認ください。\nñandú, 😀\n"},
-          {"attachment", "application/octet-stream", "base64", "", "zeros-and-ff.bin", binary(5000, 1)},
+         {{"text", "text/plain", "quoted-printable", "utf-8", "", "添付ファイルをご確認ください。\nñandú, 😀\n"
+           "trailing blanks   \ntab\t\n= and =41\nFrom here\n.\n..dots\nend"},
+          {"attachment", "application/octet-stream", "base64", "", "zeros-and-ff-ordre-du-jour-de-la-seance-"
+           "extraordinaire-du-comite-de-direction.bin", binary(5000, 1)},
           {"attachment", "application/pdf", "base64", "", "報告書.pdf", binary(70001, 2)},
           {"attachment", "image/png", "base64", "", "🎉 party.png", binary(3, 3)},
           {"attachment", "text/plain", "base64", "utf-8", "notes ñ.txt", "attached text\nwith ünïcödé\n"}}},
-        {u("text only, ascii, quoted-printable"), {QString(), u("alice@example.com")},
-         {{u("Bob Smith"), u("bob@example.org")}}, {}, u("Plain hello"), QString(), {},
-         {{"text", "text/plain", "quoted-printable", "us-ascii", "",
-           "Hello,\n\ntrailing blanks   \ntrailing tab\t\n= and =41\nFrom here\n.\n..dots\n"
-               + QByteArray(200, 'z') + "\nend"}}},
-        {u("text, html and unnamed attachment, greek, replying"), {u("Γιώργος"), u("giorgos@example.gr")},
-         {{u("Ops"), u("ops@example.gr")}, {QString(), u("plain@example.gr")}},
-         {{u("Ελένη"), u("eleni@example.gr")}}, u("Καλημέρα κόσμε — σύσκεψη"), u("root.1@example.gr"),
+        {u("text, html and unnamed attachment, greek, replying, long lists"), {u("Γιώργος"), u("giorgos@example.gr")},
+         many, {{u("Ελένη"), u("eleni@example.gr")}, {QString(), u("plain@example.gr")}},
+         u("Καλημέρα κόσμε — σύσκεψη της επιτροπής για το πρόγραμμα της έκτακτης συνεδρίασης του Δεκεμβρίου"),
+         u("root.1@example.gr"),
          {u("root.0@example.gr"), u("root.1@example.gr")},
          {{"text", "text/plain", "7bit", "us-ascii", "", "Plain 7bit body.\n"},
           {"text", "text/html", "quoted-printable", "utf-8", "", "<p>Καλημέρα</p>\n" + longLine},
           {"attachment", "text/csv", "quoted-printable", "utf-8", "data.csv", "a;b\n1;€\n"},
           {"attachment", "application/octet-stream", "base64", "", "", binary(1, 6)}}},
-        {u("long recipient lists, latin-1 text, long file name"), {u("Doe, John"), u("john@example.com")},
-         many, {{u("Müller, Jörg"), u("jm@example.de")}, {QString(), u("list@example.de")}},
-         u("Réunion du comité de direction — ordre du jour très détaillé pour la séance "
-           "extraordinaire de décembre, avec pièces jointes"), u("a1b2@example.com"),
-         {u("first@example.com"), u("a1b2@example.com")},
-         {{"text", "text/plain", "quoted-printable", "iso-8859-1", "", u("Bonjour à tous\n").toLatin1()},
-          {"attachment", "application/vnd.oasis.opendocument.text", "base64", "",
-           "ordre-du-jour-de-la-seance-extraordinaire-du-comite-de-direction.odt", binary(20000, 4)}}},
-        {u("single attachment only"), {u("Scanner"), u("scanner@example.com")},
-         {{QString(), u("archive@example.com")}}, {}, u("Scan 0001"), QString(), {},
-         {{"attachment", "application/octet-stream", "base64", "", "scan.bin", binary(300 * 1024 + 7, 5)}}},
-        // Edited after composing: 8bit, so the quoted boundary lines stand in the body as they are.
-        {u("raw binary body, awkward names, no recipients; edited, boundary quoted"), {u("Robot"), u("robot@example.com")},
+        // Edited after composing: a part deleted.
+        {u("raw binary body, awkward names, no recipients; edited"), {u("Robot"), u("robot@example.com")},
          {}, {}, QString(), QString(), {},
          {{"text", "text/plain", "8bit", "utf-8", "", "line\r\nwith CR LF\r\nand a lone\rCR\n"},
           {"attachment", "application/octet-stream", "binary", "", "raw.bin", binary(4000, 7)},
@@ -117,14 +103,6 @@ std::vector<Case> cases()
 }
 
 QByteArray sha256(const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex(); }
-
-// Our codecs' decoding, without the zero byte the identity and
-// quoted-printable decoders add.
-QByteArray ownDecode(const QByteArray& body, const QByteArray& encoding)
-{
-    const QByteArray d = MIMECodec::decode(body + '\0', encoding.constData());
-    return encoding.toLower() != "base64" && d.endsWith('\0') ? d.chopped(1) : d;
-}
 
 // Composes a message in \a f: \a describe fills its descriptor, every part
 // is created, then their data set in order (without parts it is saved as it
@@ -182,12 +160,10 @@ private slots:
     void literalTexts();
     void headerLines();
     void versionsInMessagesFile();
-    void views();
     void readers_data();
     void readers();
 
 private:
-    void ownReader(const Case& c, IndexClass* e);
     // What a reader decodes from part i: the data, plus the footer when the
     // quoted-printable encoder appended it (to the last "text" part of a
     // message with two or more parts).
@@ -216,7 +192,6 @@ private:
 
 void tst_ComposeInterop::initTestCase()
 {
-    QVERIFY(tmp.isValid());
     // The footer comes from a file named in the user's settings.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, tmp.filePath(u"settings"_s));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, tmp.filePath(u"settings"_s));
@@ -245,13 +220,6 @@ void tst_ComposeInterop::initTestCase()
             QVERIFY(!dev.deletePart(int(parts.size())));
             QVERIFY(dev.deletePart(1));
             QVERIFY(!dev.setPartData(int(c.parts.size()), "x"));
-            // Part 0 replaced by text that quotes the boundary: the boundary changes.
-            static const QRegularExpression bnd(u"boundary=\"([^\"]+)\""_s);
-            const QByteArray old = bnd.match(QString::fromLatin1(dev.rfc822Message())).captured(1).toLatin1();
-            QVERIFY(!old.isEmpty());
-            c.parts[0].data += "\n--" + old + "\nContent-Type: text/plain\n\nnot a part\n--" + old + "--\n";
-            QVERIFY(dev.setPartData(0, c.parts[0].data));
-            QVERIFY(!dev.rfc822Message().contains("boundary=\"" + old + "\""));
         }
         QCOMPARE(e->getMessageID(), dev.getDescriptor().messageID);
         ids << e->getID();
@@ -269,23 +237,16 @@ void tst_ComposeInterop::literalTexts()
         d.subject = u"Plain (text) = ok"_s;
     }, {{"text", "text/plain", "quoted-printable", "iso-8859-1", "", "Hola=\n"}}, &e);
     // One part: no footer, no multipart frame; the body ends the text; an
-    // ASCII subject stays as it is.
-    QCOMPARE(normalised(text, e->getID()), QByteArray(
-        "Date: DATE\n"
-        "To: <ana@example.org>\n"
-        "From: \"Jose Ruiz\"  <jose@example.org>\n"
-        "Subject: Plain (text) = ok\n"
-        "Message-ID: <UUID@HOST>\n"
-        "X-Mailer: Orvane " ORVANE_MAIL_VERSION "\n"
-        "X-Orvane-Generated: header (rfc822), reference id {UUID}\n"
-        "MIME-Version: 1.0\n"
+    // ASCII subject stays as it is (the lines before it: as below).
+    QVERIFY2(text.contains("\nSubject: Plain (text) = ok\n") && text.endsWith(
+        "\nMIME-Version: 1.0\n"
         "Content-Type: text/plain; charset=iso-8859-1\n"
         "Content-Transfer-Encoding: quoted-printable\n"
         "\n"
-        "Hola=3D=0A"));
+        "Hola=3D=0A"), text.constData());
     MessageDevice one(e);
     one.loadDescriptor(false);
-    QCOMPARE(one.getDescriptor().attachments, (unsigned char)0);  // a text part is no attachment
+    QCOMPARE(int(one.getDescriptor().attachments), 0);  // a text part is no attachment
 
     text = compose(f, [](MessageDescriptor& d) {
         d.from = u"Jose Ruiz <jose@example.org>"_s;
@@ -377,14 +338,16 @@ void tst_ComposeInterop::headerLines()
 
 // Each version of a message goes to the messages file as "From - <date>\r\n"
 // + text + "\r\n"; the entry points at the last, whose parts point into it.
-// A body to be copied from a messages file that is gone: nothing changes.
+// The views read the parts there, the HTML one escaping plain text. A body
+// to be copied from a messages file that is gone: nothing changes.
 void tst_ComposeInterop::versionsInMessagesFile()
 {
     const QString path = folderPath();
     LocalMailFolder f(path);
     IndexClass* e = nullptr;
     const QByteArray text = compose(f, [](MessageDescriptor&) {},
-        {{"text", "text/plain", "7bit", "us-ascii", "", "A"}, {"attachment", "text/plain", "7bit", "", "b.txt", "B"}}, &e);
+        {{"text", "text/plain", "7bit", "us-ascii", "", "<A&"}, {"attachment", "text/plain", "7bit", "", "b.txt", "B"}},
+        &e);
     QFile file(path + "/messages"_L1);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray all = file.readAll();
@@ -393,7 +356,9 @@ void tst_ComposeInterop::versionsInMessagesFile()
     QVERIFY(all.startsWith("From - ") && second > 1 && all.indexOf("\r\n", second) + 2 == e->getUniblockOffset());
     QCOMPARE(all.mid(e->getUniblockOffset()), text + "\r\n");
     const MimePart *p0 = e->getPartAt(0), *p1 = e->getPartAt(1);
-    QCOMPARE(all.mid(p0->offset, p0->length) + all.mid(p1->offset, p1->length), QByteArray("AB"));
+    QCOMPARE(all.mid(p0->offset, p0->length) + all.mid(p1->offset, p1->length), QByteArray("<A&B"));
+    QCOMPARE(MessageDevice(e).text(true), u"<A&\n-------- Attachment ---------\nB"_s);
+    QCOMPARE(MessageDevice(e).html(false), u"&lt;A&amp;"_s);
 
     const long offset = p0->offset;
     QVERIFY(file.remove());
@@ -402,63 +367,19 @@ void tst_ComposeInterop::versionsInMessagesFile()
     QCOMPARE(long(e->getPartAt(0)->offset), offset);
 }
 
-// The text and HTML views: text parts (with attachments on request), plain
-// text escaped for the HTML view, nothing for a message of attachments.
-void tst_ComposeInterop::views()
-{
-    LocalMailFolder f(folderPath());
-    auto device = [&](const std::vector<PartSpec>& parts) {
-        IndexClass* e = nullptr;
-        compose(f, [](MessageDescriptor&) {}, parts, &e);
-        return std::make_unique<MessageDevice>(e);
-    };
-    auto all = device({{"text", "text/plain", "8bit", "iso-8859-1", "", "caf\xe9 <b>\n"},
-                       {"text", "text/html", "7bit", "utf-8", "", "<p>hi</p>"},
-                       {"attachment", "text/plain", "quoted-printable", "", "n.txt", "note"}});
-    QCOMPARE(all->text(false), u"café <b>\n"_s);
-    QCOMPARE(all->text(true), u"café <b>\n\n-------- Attachment ---------\nnote"_s);
-    QCOMPARE(all->html(false), u"<p>hi</p>"_s);
-    auto plain = device({{"text", "text/plain", "7bit", "us-ascii", "", "a < b & <script>x</script>\nline 2"}});
-    QCOMPARE(plain->html(false), u"a &lt; b &amp; &lt;script&gt;x&lt;/script&gt;<br>\nline 2"_s);
-    auto none = device({{"attachment", "image/png", "base64", "", "p.png", "png"}});
-    QVERIFY(none->text(true).isEmpty() && none->html(true).isEmpty());
-}
-
 void tst_ComposeInterop::readers_data()
 {
     QTest::addColumn<int>("caseIndex");
     QTest::addColumn<QString>("reader");
     for (size_t i = 0; i < all.size(); ++i)
-        for (const QString& n : {u"own"_s, u"default"_s, u"compat32"_s, u"gmime"_s})
+        for (const QString& n : {u"own"_s, u"python"_s, u"gmime"_s})
             QTest::newRow(qPrintable(all[i].tag + u' ' + n)) << int(i) << n;
 }
 
 // Our parser finds the parts where the part records point, with their
-// headers, and the bodies decode to the content given.
-void tst_ComposeInterop::ownReader(const Case& c, IndexClass* e)
-{
-    MessageDevice dev(e);
-    const QByteArray text = dev.rfc822Message();
-    const MessageClass m{QCString(text)};
-    QCOMPARE(m.partList.size(), c.parts.size());
-    QCOMPARE(dev.getPartCount(), int(c.parts.size()));
-    for (size_t i = 0; i < c.parts.size(); ++i) {
-        const MimePart &p = *m.partList[i], &stored = *dev[int(i)];
-        const PartSpec& spec = c.parts[i];
-        QCOMPARE(QList<long>({p.offset, p.length}), QList<long>({stored.offset - e->getUniblockOffset(), stored.length}));
-        // The records as set, the parser's parts of a multipart/related.
-        const QByteArray name = spec.type == "attachment" && spec.name.isEmpty() ? "attachment.dat" : spec.name;
-        QCOMPARE(QList<QCString>({stored.type, stored.mimetype, stored.name, p.mimetype, p.encoding.toLower(), p.type}),
-                 QList<QCString>({spec.type, spec.mimetype, name, spec.mimetype, spec.encoding,
-                                  i > 0 ? QByteArray("related") : spec.type}));
-        if (spec.type == "text")
-            QCOMPARE(p.charset, QCString(spec.charset));
-        QCOMPARE(ownDecode(text.mid(p.offset, p.length), p.encoding), content(c, i));
-    }
-}
-
-// Each other reader prints what it finds, one "key<TAB>values" line each;
-// the lines it must print are built here from the case.
+// headers, and the bodies decode to the content given. Each other reader
+// prints what it finds, one "key<TAB>values" line each; the lines it must
+// print are built here from the case.
 void tst_ComposeInterop::readers()
 {
     QFETCH(int, caseIndex);
@@ -466,35 +387,50 @@ void tst_ComposeInterop::readers()
     const Case& c = all[size_t(caseIndex)];
     IndexClass* e = folder->indexIDict()->find(ids.value(caseIndex));
     QVERIFY(e);
-    if (reader == "own"_L1)
-        return ownReader(c, e);
+    if (reader == "own"_L1) {
+        MessageDevice dev(e);
+        const QByteArray text = dev.rfc822Message();
+        const MessageClass m{QCString(text)};
+        QCOMPARE(m.partList.size(), c.parts.size());
+        QCOMPARE(dev.getPartCount(), int(c.parts.size()));
+        for (size_t i = 0; i < c.parts.size(); ++i) {
+            const MimePart &p = *m.partList[i], &stored = *dev[int(i)];
+            const PartSpec& spec = c.parts[i];
+            QCOMPARE(QList<long>({p.offset, p.length}),
+                     QList<long>({stored.offset - e->getUniblockOffset(), stored.length}));
+            // The records as set, the parser's parts of a multipart/related.
+            const QByteArray name = spec.type == "attachment" && spec.name.isEmpty() ? "attachment.dat" : spec.name;
+            QCOMPARE(QList<QCString>({stored.type, stored.mimetype, stored.name, p.mimetype, p.encoding.toLower(),
+                                      p.type}),
+                     QList<QCString>({spec.type, spec.mimetype, name, spec.mimetype, spec.encoding,
+                                      i > 0 ? QByteArray("related") : spec.type}));
+            if (spec.type == "text")
+                QCOMPARE(p.charset, QCString(spec.charset));
+            // Our codecs' decoding, less the zero byte the identity and quoted-printable decoders add.
+            QByteArray d = MIMECodec::decode(text.mid(p.offset, p.length) + '\0', p.encoding.constData());
+            QCOMPARE(p.encoding.toLower() != "base64" && d.endsWith('\0') ? d.chopped(1) : d, content(c, i));
+        }
+        return;
+    }
     const bool gmime = reader == "gmime"_L1;
     if (gmime && QByteArray(ORVANE_GMIME_CHECK).isEmpty())
         QSKIP("the GMime reader is not built");
-    if (!gmime && !QFileInfo::exists(u"/usr/bin/python3"_s))
-        QSKIP("/usr/bin/python3 is not installed");
     QProcess p;
     const QString file = emlPath(size_t(caseIndex)), script = u"" ORVANE_TEST_DATA "/../interop/email_check.py"_s;
-    gmime ? p.start(QStringLiteral(ORVANE_GMIME_CHECK), {file}) : p.start(u"/usr/bin/python3"_s, {script, reader, file});
+    gmime ? p.start(QStringLiteral(ORVANE_GMIME_CHECK), {file})
+          : p.start(u"/usr/bin/python3"_s, {script, u"default"_s, file});
     QVERIFY(p.waitForFinished(60000));
     QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, p.readAllStandardError().constData());
 
     QByteArray want = "subject\t" + c.subject.toUtf8() + "\nmessage_id\t" + e->getMessageID().toLatin1() + "\n";
-    auto people = [&](const char* key, const QList<Person>& list) {
+    for (const auto& [key, list] : {std::pair("from", QList<Person>{c.from}), std::pair("to", c.to), std::pair("cc", c.cc)})
         for (const Person& person : list)
             want += key + ('\t' + person.name.toUtf8()) + '\t' + person.addr.toUtf8() + '\n';
-    };
-    people("from", {c.from});
-    people("to", c.to);
-    people("cc", c.cc);
     want += "type\t" + (c.parts.size() > 1 ? QByteArray("multipart/related") : c.parts[0].mimetype) + '\n';
-    if (!gmime) {
-        QStringList refs;
-        for (const QString& ref : c.references)
-            refs << u'<' + ref + u'>';
+    const QString refs = c.references.isEmpty() ? QString() : u'<' + c.references.join(u"> <"_s) + u'>';
+    if (!gmime)
         want += "python\t" + (c.inReplyTo.isEmpty() ? QByteArray("None") : '<' + c.inReplyTo.toLatin1() + '>')
-            + '\t' + refs.join(u' ').toLatin1() + "\t1.0\tTrue\n";
-    }
+            + '\t' + refs.toLatin1() + "\t1.0\tTrue\n";
     for (size_t i = 0; i < c.parts.size(); ++i) {
         const PartSpec& spec = c.parts[i];
         QByteArray data = content(c, i);
@@ -502,8 +438,6 @@ void tst_ComposeInterop::readers()
             data.replace("\r\n", "\n").replace('\r', '\n');  // Python reads such a body as lines
         QByteArray name = spec.type != "attachment" || c.parts.size() < 2 ? QByteArray()
             : spec.name.isEmpty() ? QByteArray("attachment.dat") : spec.name;
-        if (reader == "compat32"_L1 && QString::fromUtf8(name) != QString::fromLatin1(name))
-            name = "*";
         const QByteArray charset = spec.type == "text" ? spec.charset : QByteArray();
         want += "part\t" + spec.mimetype + '\t' + name + '\t' + charset + '\t' + QByteArray::number(data.size())
             + '\t' + sha256(data);

@@ -1,6 +1,6 @@
 // Both SMTP senders (the old one-message Smtp, the SmtpSubmission session) and
 // their wire helpers, against a scripted server in this process and against
-// real peers: aiosmtpd over plain, STARTTLS and implicit TLS; dnsmasq; the tool.
+// real peers: aiosmtpd over plain, STARTTLS and implicit TLS; the tool.
 
 #include <smtp.h>
 #include <smtp_p.h>
@@ -12,16 +12,12 @@
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
 
 #include <algorithm>
-
-#include <unistd.h>
 
 using namespace Orvane;
 
@@ -58,12 +54,6 @@ struct Peer {
     }
 };
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // What a server stores for a text sent with SMTP transparency: bare LF as
 // CR LF, and a final CR LF when missing. Independent of the sender's code.
 QByteArray onServer(const QByteArray& text)
@@ -87,11 +77,10 @@ struct Outcome {
 // loop (so the dialogue runs at full speed); the guard ends a hung run.
 template<typename Message>
 Outcome send(const QString& server, const Message& message, int timeoutMs = 0, const QString& from = From,
-             const QString& to = T("luis@example.net"), const QHostAddress& ns = QHostAddress())
+             const QString& to = T("luis@example.net"))
 {
     Outcome o;
     auto* smtp = new Smtp(from, to, message, server);
-    smtp->setNameserver(ns);
     for (int s = Smtp::LookupStage; timeoutMs > 0 && s <= Smtp::QuitStage; ++s)
         smtp->setTimeout(Smtp::Stage(s), timeoutMs);
     QObject::connect(smtp, &Smtp::status, [&o](const QString& t) { o.statuses << t; });
@@ -156,7 +145,6 @@ private Q_SLOTS:
     void refusedBeforeConnecting();
     void timeoutsAndSettings();
     void oldCorpus();
-    void oldMxLookup();
     void submissionPeer_data();
     void submissionPeer();
     void tool_data();
@@ -171,10 +159,11 @@ private:
     quint16 ports[3] = {0, 0, 0};
     int stored[3] = {0, 0, 0};  // messages each peer stored so far
 
-    // The n-th file a peer stored.
+    // The n-th file a peer stored; null when there is none.
     QByteArray storedFile(int peer, int n, const char* suffix) const
     {
-        return readFile(dir.filePath(QString::asprintf("store%d/%06d%s", peer, n, suffix)));
+        QFile f(dir.filePath(QString::asprintf("store%d/%06d%s", peer, n, suffix)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 };
 
@@ -206,7 +195,6 @@ void tst_Smtp::dataBlock_data()
                                << QByteArray("..x\r\n..\r\n...\r\na.b\r\n.. c\r\n.\r\n");
     QTest::newRow("terminator in text") << QByteArray("x\r\n.\r\nRSET\r\n") << QByteArray("x\r\n..\r\nRSET\r\n.\r\n");
     QTest::newRow("bare cr kept") << QByteArray("a\rb\r") << QByteArray("a\rb\r\r\n.\r\n");
-    QTest::newRow("lf only") << QByteArray("\n") << QByteArray("\r\n.\r\n");
     QTest::newRow("8-bit and nul") << QByteArray("\xff\0\x80\n", 4) << QByteArray("\xff\0\x80\r\n.\r\n", 8);
 }
 
@@ -230,17 +218,16 @@ void tst_Smtp::wireHelpers()
 
     // Only printable-ASCII local@domain passes: nothing that could end or
     // extend a command line.
-    for (const char* a : {"ana@example.org", "a.b+c@mail.example.org", "a@[127.0.0.1]"})
+    for (const char* a : {"a.b+c@mail.example.org", "a@[127.0.0.1]"})
         QVERIFY2(SmtpWire::isValidAddress(T(a)), a);
-    for (const char* a : {"ana", "", "@example.org", "ana@", "a@b@c", "a@b>\r\nRCPT TO: <x@y", "a@b\n", "a@b\r",
-                          "a b@c", "a@b>", "a@\tb", "jos\xc3\xa9@example.org", "a@b\x7f"})
+    for (const char* a : {"ana", "@example.org", "a@b@c", "a@b>\r\nRCPT TO: <x@y", "a@b\n", "a b@c", "a@b>",
+                          "jos\xc3\xa9@example.org", "a@b\x7f"})
         QVERIFY2(!SmtpWire::isValidAddress(T(a)), a);
     QVERIFY(!SmtpWire::isValidAddress(T("a@b") + QChar(0)));
 
     // Servers: "host[:port]", bracketed or bare IPv6; port 1 to 65535.
-    for (const char* server : {"mail.example.org=mail.example.org:25", "relay:2525=relay:2525", "::1=::1:25",
-                               "[::1]:587=::1:587", "[::1]=::1:25", "h:65535=h:65535", "h:0", "h:65536",
-                               "h:0000025", "h:", "h:smtp", ":25", "[::1", "[::1]x"}) {
+    for (const char* server : {"mail.example.org=mail.example.org:25", "::1=::1:25", "[::1]:587=::1:587",
+                               "h:65535=h:65535", "h:0", "h:65536", "h:smtp", ":25", "[::1]x"}) {
         QString host;
         quint16 port = 0;
         const QStringList parts = T(server).split(QLatin1Char('='));
@@ -249,19 +236,12 @@ void tst_Smtp::wireHelpers()
             QCOMPARE(host + QLatin1Char(':') + QString::number(port), parts[1]);
     }
 
-    // An endless multi-line reply ends as TooLong (an endless line: below);
-    // a burst of short replies is all taken.
-    QByteArray t, lines;
-    int c = 0, n = 0;
-    SmtpWire::ReplyReader many, all;
-    while (lines.size() <= SmtpWire::MaxReply)
-        lines += "250-continuation line\r\n";
-    many.feed(lines);
+    // An endless multi-line reply ends as TooLong (an endless line: below).
+    QByteArray t;
+    int c = 0;
+    SmtpWire::ReplyReader many;
+    many.feed(QByteArray("250-continuation line\r\n").repeated(SmtpWire::MaxReply / 23 + 1));
     QCOMPARE(many.next(&t, &c), SmtpWire::ReplyReader::TooLong);
-    all.feed(QByteArray("250 ok\r\n").repeated(20000));
-    while (all.next(&t, &c) == SmtpWire::ReplyReader::Reply)
-        ++n;
-    QCOMPARE(n, 20000);
 }
 
 void tst_Smtp::replyReader_data()
@@ -319,14 +299,10 @@ void tst_Smtp::oldScripted_data()
                                       << (qstrcmp(step, "quit") ? unexpected : 0);
     row("554 multi-line", "rcpt", "554-5.7.1 no\r\n554 5.7.1 never\r\n", unexpected);
     row("2xx where 3xx is due", "data", "250 ok\r\n", unexpected);
-    row("3xx greeting", "greeting", "354 what\r\n", unexpected);
-    row("garbage greeting", "greeting", "hello there\r\n", unexpected);
     row("endless line", "mail", QByteArray(SmtpWire::MaxReplyLine + 10, '2'), unexpected);
     row("helo close", "helo", "close", closed);
-    row("greeting silent", "greeting", "silent", timeout);
     row("body silent", "body", "silent", timeout);
     row("quit close", "quit", "close", 0);
-    row("quit silent", "quit", "silent", 0);
 }
 
 void tst_Smtp::oldScripted()
@@ -378,17 +354,15 @@ void tst_Smtp::refusedBeforeConnecting_data()
         QTest::newRow(name) << submission << from << to << other << error << T(text);
     };
     const QString good = T("c@d"), nul = T("x@y") + QChar(0);
-    const int invalid = SmtpSubmission::InvalidAddress, noAuth = SmtpSubmission::AuthUnavailable;
     const char* badTo = "Dirección de destinatario no válida: x@y?";
-    const char* badUser = "Credenciales no válidas para 127.0.0.1";
+    const int invalid = SmtpSubmission::InvalidAddress, noAuth = SmtpSubmission::AuthUnavailable;
     row("old: to with nul", false, From, nul, QString(), Smtp::InvalidAddress, badTo);
     row("old: bad port", false, From, good, T("127.0.0.1:0"), Smtp::InvalidServer,
         "Servidor de correo no válido: 127.0.0.1:0");
     row("from with crlf", true, T("a@b>\r\nRCPT TO:<x@y"), good, User, invalid,
         "Dirección de remitente no válida: a@b>??RCPT TO:<x@y");
     row("to with nul", true, From, nul, User, invalid, badTo);
-    row("user with lf", true, From, good, T("u\nAUTH"), noAuth, badUser);
-    row("user with \\x01", true, From, good, T("u\x01" "auth=Bearer x"), noAuth, badUser);
+    row("user with lf", true, From, good, T("u\nAUTH"), noAuth, "Credenciales no válidas para 127.0.0.1");
 }
 
 void tst_Smtp::refusedBeforeConnecting()
@@ -418,22 +392,18 @@ void tst_Smtp::refusedBeforeConnecting()
 
 void tst_Smtp::timeoutsAndSettings()
 {
-    // The old sender's time-outs: defaults per stage, out-of-range stages,
-    // the smallest; no signal when deleted by its owner before it ran.
+    // The old sender's time-outs: out-of-range stages ignored, 0 the default;
+    // no signal when deleted by its owner before it ran.
     auto* smtp = new Smtp(From, From, QByteArray(), T("127.0.0.1:9"));
-    QCOMPARE((QList<int>{smtp->timeout(Smtp::GreetingStage), smtp->timeout(Smtp::DataStage),
-                         smtp->timeout(Smtp::DataBlockStage), smtp->timeout(Smtp::DataEndStage)}),
-             (QList<int>{5 * 60000, 2 * 60000, 3 * 60000, 10 * 60000}));
     QCOMPARE(Smtp::defaultTimeout(Smtp::Stage(Smtp::QuitStage + 1)), 0);
-    smtp->setTimeout(Smtp::Stage(Smtp::QuitStage + 1), 5);  // ignored
-    smtp->setTimeout(Smtp::MailStage, 1);
-    QCOMPARE(smtp->timeout(Smtp::MailStage), 1);
-    smtp->setTimeout(Smtp::MailStage, 0);
-    QCOMPARE(smtp->timeout(Smtp::MailStage), Smtp::defaultTimeout(Smtp::MailStage));
-    QSignalSpy finished(smtp, &Smtp::finished);
+    smtp->setTimeout(Smtp::Stage(Smtp::QuitStage + 1), 5);
+    smtp->setTimeout(Smtp::DataEndStage, 0);
+    QCOMPARE(smtp->timeout(Smtp::DataEndStage), 10 * 60000);
+    bool finished = false;
+    connect(smtp, &Smtp::finished, this, [&finished] { finished = true; });
     delete smtp;
     QTest::qWait(10);
-    QCOMPARE(finished.count(), 0);
+    QVERIFY(!finished);
 
     // Settings saved and loaded alike; the port by security when none is given.
     QSettings store(dir.filePath(T("s.ini")), QSettings::IniFormat);
@@ -457,9 +427,10 @@ void tst_Smtp::oldCorpus()
                             "Subject: n\n\n.", "Subject: big\n\n" + QByteArray(200000, 'x') + '\n'
                                 + QByteArray(".line\n").repeated(300000)};
     for (QDirIterator it(T(ORVANE_CORPUS_DIR), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString path = it.next();
-        if (!path.endsWith(QLatin1String(".md")) && !path.endsWith(QLatin1String(".tsv")))
-            texts << readFile(path);
+        QFile f(it.next());
+        if (!f.fileName().endsWith(QLatin1String(".md")) && !f.fileName().endsWith(QLatin1String(".tsv"))
+            && f.open(QIODevice::ReadOnly))
+            texts << f.readAll();
     }
     const QString server = QStringLiteral("127.0.0.1:%1").arg(ports[0]);
     for (const QByteArray& text : texts) {
@@ -471,37 +442,6 @@ void tst_Smtp::oldCorpus()
     }
     if (texts.size() == 3)
         QSKIP("no sample corpus");
-}
-
-void tst_Smtp::oldMxLookup()
-{
-    // The whole path: MX lookup, the exchange's address, connection, dialogue.
-    if (geteuid() != 0)
-        QSKIP("dnsmasq and the SMTP peer need ports 53 and 25 (root)");
-    // Ports 53 and 25: the peers get an address of their own on loopback.
-    QTemporaryDir store;
-    Peer peer;
-    QString address, why;
-    for (int attempt = 0; attempt < 6 && (attempt == 0 || !why.isEmpty()); ++attempt) {
-        const quint32 r = QRandomGenerator::global()->generate();
-        address = QString::asprintf("127.%u.%u.%u", 1 + r % 254, 1 + (r >> 8) % 254, 2 + (r >> 16) % 252);
-        why.clear();
-        peer.start(W("mx --domain orvane.test --address") << address << T("--store") << store.path(), &why);
-    }
-    QVERIFY2(why.isEmpty(), qPrintable(T("mx peers (dnsmasq from scripts/install-deps): ") + why));
-    const QHostAddress ns(address);
-    const QByteArray text("Subject: mx\n\n.dot\n");
-    Outcome o = send(QString(), text, 0, From, T("luis@orvane.test"), ns);
-    QCOMPARE(o.statuses, (QStringList{T("Conectando a mx.orvane.test"), T("Conectado a ") + address, Completed}));
-    QCOMPARE(readFile(store.filePath(T("000001.eml"))), onServer(text));
-    QCOMPARE(readFile(store.filePath(T("000001.env"))), QByteArray("ana@example.org\nluis@orvane.test\n"));
-    o = send(QString(), text, 0, From, T("luis@nowhere.test"), ns);  // no MX records
-    QCOMPARE(o.errors, QList<int>{Smtp::DnsError});
-    QCOMPARE(o.statuses, QStringList{T("Error en el registro MX del DNS")});
-    o = send(QString(), text, 0, From, T("luis@broken.orvane.test"), ns);  // exchange without address
-    QCOMPARE(o.errors, QList<int>{Smtp::HostNotFound});
-    QCOMPARE(o.statuses, (QStringList{T("Conectando a nohost.orvane.test"),
-                                      T("No se encuentra el servidor nohost.orvane.test")}));
 }
 
 void tst_Smtp::submissionPeer_data()
@@ -574,9 +514,6 @@ void tst_Smtp::tool_data()
         "Conectando a 127.0.0.1:%5\nConectado a 127.0.0.1\nEnvío completado\n");
     row("direct, refused", direct + T("--server 127.0.0.1:%2 %3"), 1,
         "Conectando a 127.0.0.1:%2\nConexión rechazada por 127.0.0.1\n");
-    row("direct, bad address", T("send --from a@b\rc --to a@x.es --server 127.0.0.1:%5 %3"), 1,
-        "Dirección de remitente no válida: a@b?c\n");
-    row("direct, no recipient", T("send --from ana@example.org %3"), 2, "");
     row("to, cc, bcc, two files", submit + T(" --cafile %4/ca.pem --to a@x.es --cc b@x.es --bcc c@x.es %3 %3"), 0,
         "%3: sent\n%3: sent\n");
     row("one refused", submit + T(" --cafile %4/ca.pem --to refused@x.es --to a@x.es %3"), 1,
@@ -612,8 +549,6 @@ void tst_Smtp::tool()
     QCOMPARE(tool.exitCode(), exitCode);
     QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()), summary);
     const int peer = args.contains(QLatin1String("--starttls")) ? 1 : 0;
-    if (exitCode != 0 && peer == 0)
-        QVERIFY(!tool.readAllStandardError().isEmpty());
     for (int n = int(summary.count(QLatin1String(": sent")) + summary.count(QLatin1String("completado"))); n > 0; --n)
         QCOMPARE(storedFile(peer, ++stored[peer], ".eml"), QByteArray("Subject: tool\r\n\r\n.dot line\r\n"));
 }
@@ -661,7 +596,6 @@ void tst_Smtp::submissionScripted_data()
     row("injection after go-ahead", st, {"starttls", "220 go\r\n250-peer.test\r\n250 AUTH PLAIN\r\n235 2.7.0 ok\r\n"},
         0, QString(), good);
     row("wrong name", "starttls other", {}, tlsFailed, failed("el certificado es de otro nombre"), upToTls);
-    row("expired", "starttls expired", {}, tlsFailed, failed("el certificado ha caducado"), upToTls);
     row("self-signed", "starttls selfsigned", {}, tlsFailed, failed("el certificado está autofirmado"), upToTls);
     row("self-signed, pinned", "starttls selfsigned pinned", {}, 0, QString(), good);
     row("valid, pin differs", "starttls server otherpin", {}, tlsFailed, failed("el certificado no es el fijado"),
@@ -678,15 +612,11 @@ void tst_Smtp::submissionScripted_data()
         ehlo + "HELO [127.0.0.1]\r\nQUIT\r\n");
     row("sender refused", st, {"mail", "553 5.7.1 not yours\r\n"}, SmtpSubmission::Rejected,
         T("El servidor 127.0.0.1 rechazó el remitente ana@example.org: 553 5.7.1 not yours"), good);
-    row("text refused", st, {"body", "554 5.6.0 spam\r\n"}, SmtpSubmission::Rejected,
-        T("El servidor 127.0.0.1 rechazó el mensaje: 554 5.6.0 spam"), good);
     // Closes and silences share one path each; the TLS handshake and QUIT differ.
     row("handshake close", st, {"handshake", "close"}, closed, closedText, upToTls);
     row("handshake silent", st, {"handshake", "silent"}, timeout, timeoutText, upToTls);
-    row("rset close", st, {"rset", "close"}, closed, closedText, good);
     row("body silent", st, {"body", "silent"}, timeout, timeoutText, good);
     row("quit close", st, {"quit", "close"}, 0, QString(), good);
-    row("quit silent", st, {"quit", "silent"}, 0, QString(), good);
 }
 
 void tst_Smtp::submissionScripted()

@@ -1,27 +1,21 @@
 #!/usr/bin/python3
 """Real peers for the SMTP tests and benchmark; each prints "READY <smtp port>"
-(or "FAILED <reason>") and runs until its standard input closes.
+and runs until its standard input closes.
 
   smtp [--store DIR] [--tls DIR [--implicit-tls]] [--auth USER:SECRET] [--size N]
        [--smtputf8] [--refuse PREFIX]   aiosmtpd on 127.0.0.1: message N stored
        as DIR/NNNNNN.eml and its envelope as NNNNNN.env; 550 for PREFIX*.
-  certs DIR   ca; server, other (other.test) and expired by ca; selfsigned.
-  mx --address A --domain D [--store DIR]   the server on A:25, dnsmasq on A:53:
-       MX for D: mx.D (A), mx2.D (127.0.0.2); for broken.D: nohost.D (no address).
+  certs DIR   ca; server and other (other.test) by ca; selfsigned.
 """
 
 import argparse
 import asyncio
-import ctypes
 import logging
 import os
-import signal
 import ssl
 import subprocess
 import sys
-import tempfile
 import threading
-import time
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -35,13 +29,12 @@ def make_certs(directory):
         "-days", "2", "-addext", "basicConstraints=critical,CA:TRUE")
     run("req", "-x509", *key, "-keyout", "selfsigned.key", "-out", "selfsigned.pem", "-subj",
         "/CN=localhost", "-days", "2", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
-    for name, alt, days in (("server", "DNS:localhost,IP:127.0.0.1", "2"), ("other", "DNS:other.test", "2"),
-                            ("expired", "DNS:localhost,IP:127.0.0.1", "-1")):
+    for name, alt in (("server", "DNS:localhost,IP:127.0.0.1"), ("other", "DNS:other.test")):
         with open(os.path.join(directory, name + ".ext"), "w") as f:
             f.write("subjectAltName=" + alt + "\n")
         run("req", *key, "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + alt[4:].split(",")[0])
         run("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-            "-out", name + ".pem", "-days", days, "-extfile", name + ".ext")
+            "-out", name + ".pem", "-days", "2", "-extfile", name + ".ext")
 
 
 class Store:
@@ -70,25 +63,6 @@ class Store:
         return "250 OK"
 
 
-def start_dnsmasq(address, d, workdir):
-    dnsmasq = subprocess.Popen(
-        ["dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=" + workdir + "/dnsmasq.pid",
-         "--port=53", "--listen-address=" + address, "--bind-interfaces", "--no-resolv", "--no-hosts",
-         "--user=root", "--mx-host=%s,mx.%s,10" % (d, d), "--mx-host=%s,mx2.%s,20" % (d, d),
-         "--host-record=mx.%s,%s" % (d, address), "--host-record=mx2.%s,127.0.0.2" % d,
-         "--mx-host=broken.%s,nohost.%s,10" % (d, d)],
-        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-        preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))  # PR_SET_PDEATHSIG: dies with us
-    # Its sockets are bound once it has written its pid file.
-    pidfile, deadline = workdir + "/dnsmasq.pid", time.monotonic() + 5
-    while time.monotonic() < deadline and dnsmasq.poll() is None:
-        if os.path.exists(pidfile) and os.path.getsize(pidfile) > 0:
-            return dnsmasq, None
-        time.sleep(0.01)
-    dnsmasq.kill()
-    return None, "dnsmasq not answering: " + dnsmasq.stderr.read().decode(errors="replace").strip()
-
-
 def main():
     logging.disable(logging.CRITICAL)
     SMTP.line_length_limit = 1 << 24  # real messages hold lines far longer than 1000 octets
@@ -99,53 +73,33 @@ def main():
     for flag in ("--store", "--tls", "--auth", "--refuse"):
         p.add_argument(flag)
     p.add_argument("--size", type=int)
-    p.add_argument("--implicit-tls", action="store_true")
-    p.add_argument("--smtputf8", action="store_true")
+    for flag in ("--implicit-tls", "--smtputf8"):
+        p.add_argument(flag, action="store_true")
     sub.add_parser("certs").add_argument("dir")
-    p = sub.add_parser("mx")
-    for flag in ("--address", "--domain", "--store"):
-        p.add_argument(flag, required=flag != "--store")
     args = ap.parse_args()
     if args.mode == "certs":
         make_certs(args.dir)
         print("READY 0", flush=True)
         return
 
-    def failed(reason):
-        print("FAILED " + reason, flush=True)
-        sys.exit(1)
-
-    workdir = tempfile.TemporaryDirectory(prefix="orvane-peer-")
-    dnsmasq, host, port, kwargs, listen_ssl = None, "127.0.0.1", 0, dict(hostname="peer.test"), None
-    if args.mode == "mx":
-        host, port = args.address, 25
-        try:
-            dnsmasq, why = start_dnsmasq(args.address, args.domain, workdir.name)
-        except OSError as e:
-            why = "dnsmasq: %s" % e
-        if not dnsmasq:
-            failed(why)
-    if getattr(args, "tls", None):
+    kwargs, listen_ssl = dict(hostname="peer.test"), None
+    if args.tls:
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         ctx.load_cert_chain(os.path.join(args.tls, "server.pem"), os.path.join(args.tls, "server.key"))
         if args.implicit_tls:
             listen_ssl, kwargs["auth_require_tls"] = ctx, False  # the whole connection is TLS
         else:
             kwargs["tls_context"] = ctx
-    if getattr(args, "auth", None):
+    if args.auth:
         secret = tuple(part.encode() for part in args.auth.partition(":")[::2])
         kwargs["authenticator"] = lambda srv, sess, env, mech, data: AuthResult(
             success=isinstance(data, LoginPassword) and (data.login, data.password) == secret, handled=False)
-    kwargs["data_size_limit"] = getattr(args, "size", None)
-    kwargs["enable_SMTPUTF8"] = getattr(args, "smtputf8", False)
-    handler = Store(args.store, getattr(args, "refuse", None))
+    kwargs["data_size_limit"], kwargs["enable_SMTPUTF8"] = args.size, args.smtputf8
+    handler = Store(args.store, args.refuse)
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    try:
-        server = loop.run_until_complete(loop.create_server(
-            lambda: SMTP(handler, **kwargs), host=host, port=port, reuse_address=True, ssl=listen_ssl))
-    except OSError as e:
-        failed("smtp: %s" % e)
+    server = loop.run_until_complete(loop.create_server(
+        lambda: SMTP(handler, **kwargs), host="127.0.0.1", port=0, ssl=listen_ssl))
 
     def watch_stdin():
         while sys.stdin.buffer.read(4096):
@@ -158,10 +112,6 @@ def main():
         loop.run_forever()
     finally:
         server.close()
-        if dnsmasq:
-            dnsmasq.kill()
-            dnsmasq.wait()
-        workdir.cleanup()
 
 
 if __name__ == "__main__":

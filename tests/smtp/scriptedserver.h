@@ -41,10 +41,8 @@ protected:
     void incomingConnection(qintptr fd) override
     {
         ++connections;
-        if (socket) {
-            QTcpSocket().setSocketDescriptor(fd);
-            return;
-        }
+        if (socket)  // one connection only: later ones are closed at once
+            return void(QTcpSocket().setSocketDescriptor(fd));
         socket = new QSslSocket(this);
         socket->setSocketDescriptor(fd);
         if (!tlsDir.isEmpty()) {
@@ -99,15 +97,12 @@ private:
         received += bytes;
         for (char c : bytes) {
             line += c;
-            if (inData) {
-                if (line.endsWith("\r\n.\r\n") || line == ".\r\n") {
-                    inData = false;
-                    line.clear();
-                    answer("body");
-                }
-                continue;
+            if (inData && (line.endsWith("\r\n.\r\n") || line == ".\r\n")) {
+                inData = false;
+                line.clear();
+                answer("body");
             }
-            if (c != '\n')
+            if (inData || c != '\n' || line.isEmpty())  // empty: the text just ended
                 continue;
             const QByteArray verb = line.left(4).toUpper(), whole = line;
             line.clear();
@@ -119,8 +114,7 @@ private:
                 mute = tls && replies["handshake"] == "silent";
                 if (tls && replies["handshake"] == "close")
                     return socket->disconnectFromHost();
-                answer("starttls", tls && !mute);
-                return;
+                return answer("starttls", tls && !mute);
             } else {
                 const QByteArray step = verb == "EHLO" ? QByteArray(tls ? "ehlo2" : "ehlo")
                     : verb == "RCPT" && whole.contains("refused") ? QByteArray("refused") : verb.toLower();
