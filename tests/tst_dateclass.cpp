@@ -37,7 +37,8 @@ QByteArray streamed(const DateClass& d)
 QString textStreamed(const DateClass& d)
 {
     QString out;
-    QTextStream(&out) << d;
+    QTextStream ts(&out);
+    ts << d << Qt::flush;
     return out;
 }
 
@@ -77,7 +78,6 @@ void tst_DateClass::parse_data()
     // A megabyte of colons: linear time, the zone takes the colons left over.
     QTest::newRow("1 MiB of colons") << QCString("1 Jan 2001 " + QByteArray(1 << 20, ':'))
                                      << "Mon|1|Jan|1|2001|0:0:0|" + QByteArray((1 << 20) - 2, ':');
-    row("corpus: comment as zone", QCString(" Wed, 20 Sep 1995 00:19:00 (EDT) -0400"), "Wed|20|Sep|9|1995|0:19:0|(EDT)");
 }
 
 void tst_DateClass::parse()
