@@ -245,7 +245,7 @@ void tst_Corpus::toolCommands()
     if (QStringLiteral(ORVANE_TOOL).isEmpty())
         QSKIP("the tool is not built");
     const QJsonArray all = QJsonDocument::fromJson(tool(u"parse --json @msg_07.eml"_s).out).array();
-    QCOMPARE(all[0][QLatin1String("subject")].toString() + u'|' + all[0][QLatin1String("parts")][1][QLatin1String("name")].toString(),
+    QCOMPARE(all[0]["subject"_L1].toString() + u'|' + all[0]["parts"_L1][1]["name"_L1].toString(),
              QStringLiteral("Here is your dingus fish|dingusfish.gif"));
     const QByteArray data = tool(u"extract @msg_07.eml 1"_s).out;
     QVERIFY((data.startsWith("GIF87a") || data.startsWith("GIF89a")) && data.size() == 3512);
