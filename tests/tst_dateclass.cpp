@@ -38,8 +38,7 @@ QString textStreamed(const DateClass& d)
 {
     QString out;
     QTextStream ts(&out);
-    ts << d;
-    ts.flush();
+    ts << d << Qt::flush;
     return out;
 }
 
@@ -71,24 +70,14 @@ void tst_DateClass::parse_data()
     row("derived weekday, zone after minutes", QCString("5 Mar 1998 14:07 GMT"), "Thu|5|Mar|3|1998|14:7:0|GMT");
     row("year 79", QCString("1 Jan 79 10:00"), "Sun|1|Jan|1|2079|10:0:0|~");
     row("year 80", QCString("1 Jan 80 10:00"), "Tue|1|Jan|1|1980|10:0:0|~");
-    row("year 100", QCString("1 Jan 100 10:00"), "Fri|1|Jan|1|100|10:0:0|~");
-    row("negative year", QCString("1 Jan -5 10:00"), "Sun|1|Jan|1|1995|10:0:0|~");
     row("long month name, weekday as written", QCString("Mon, 1 January 1999 10:00:00 GMT"), "Mon|1|January|0|1999|10:0:0|GMT");
-    row("upper-case month", QCString("1 DEC 2001 00:00"), "Sat|1|DEC|12|2001|0:0:0|~");
-    row("weekday glued to the day", QCString("Mon,1 Jan 2001 10:00:00 +0000"), "Mon|1|Jan|1|2001|10:0:0|+0000");
-    row("comma without weekday", QCString(", 1 Jan 2001 10:00"), "Mon|1|Jan|1|2001|10:0:0|~");
     row("blanks around the colons, folds", QCString("Mon,\r\n 1 Jan 2001 10 : 05 :\t07\r\n\tEST"), "Mon|1|Jan|1|2001|10:5:7|EST");
-    row("zone glued to seconds, comment", QCString("1 Jan 2001 10:00:00GMT (x)"), "Mon|1|Jan|1|2001|10:0:0|GMT");
-    row("ends after the separator", QCString("1 Jan 2001 10:"), "Mon|1|Jan|1|2001|10:0:0|~");
-    row("day with letters", QCString("1st Jan 2001 10:00"), "~|0|Jan|1|2001|10:0:0|~");
     row("impossible day: no weekday", QCString("31 Feb 2001 10:00"), "~|31|Feb|2|2001|10:0:0|~");
     row("numbers beyond int", QCString("99999999999999999999 Jan 99999999999 99999999999:99999999999:99999999999 X"),
         "~|0|Jan|1|2147483647|2147483647:2147483647:2147483647|X");
-    // A megabyte of line ends or colons: linear time, the zone takes the colons left over.
-    QTest::newRow("1 MiB of CRLF") << QCString(QByteArray("\r\n").repeated(1 << 19)) << QByteArray("~|0|~|0|0|0:0:0|~");
+    // A megabyte of colons: linear time, the zone takes the colons left over.
     QTest::newRow("1 MiB of colons") << QCString("1 Jan 2001 " + QByteArray(1 << 20, ':'))
                                      << "Mon|1|Jan|1|2001|0:0:0|" + QByteArray((1 << 20) - 2, ':');
-    row("corpus: comment as zone", QCString(" Wed, 20 Sep 1995 00:19:00 (EDT) -0400"), "Wed|20|Sep|9|1995|0:19:0|(EDT)");
 }
 
 void tst_DateClass::parse()
@@ -98,21 +87,14 @@ void tst_DateClass::parse()
     QCOMPARE(fields(DateClass(input)), expected);
 }
 
+// Names out of range are null; seconds since the epoch are local time;
+// the fields of a QDateTime are taken as they stand, milliseconds dropped.
 void tst_DateClass::fromNumbersAndNames()
 {
     const DateClass d{QCString("")};
-    QByteArray names;
-    for (int i = -1; i <= 13; ++i)
-        names += text(d.intToDay(i)) + '/' + text(d.intToMonth(i)) + ' ';
-    QCOMPARE(names, QByteArray("~/~ ~/~ Mon/Jan Tue/Feb Wed/Mar Thu/Apr Fri/May Sat/Jun Sun/Jul ~/Aug ~/Sep ~/Oct ~/Nov ~/Dec ~/~ "));
-
-    // Seconds since the epoch in local time; fields of a QDateTime as they stand, milliseconds dropped.
+    QVERIFY(d.intToDay(0).isNull() && d.intToDay(8).isNull() && d.intToMonth(-1).isNull() && d.intToMonth(13).isNull());
     setZone(Berlin);
     QCOMPARE(fields(DateClass(4000000000u)), QByteArray("Tue|2|Oct|10|2096|9:6:40|~"));
-    const QDateTime now = QDateTime::currentDateTime();
-    const DateClass zero(0u); // now
-    QVERIFY(qAbs(zero.toQDateTime().secsTo(now)) <= 2);
-    QCOMPARE(zero.day_of_week, d.intToDay(now.date().dayOfWeek()));
     const QDateTime offset(QDate(2001, 12, 9), QTime(1, 46, 40, 999), Qt::OffsetFromUTC, -12600);
     QCOMPARE(fields(DateClass(offset)), QByteArray("Sun|9|Dec|12|2001|1:46:40|~"));
     QCOMPARE(fields(DateClass(QDateTime())), QByteArray("~|0|~|0|0|0:0:0|~"));
@@ -122,34 +104,25 @@ void tst_DateClass::toQt_data()
 {
     QTest::addColumn<QByteArray>("tz");
     QTest::addColumn<QCString>("input");
-    QTest::addColumn<QDate>("date");
-    QTest::addColumn<QTime>("time");
-    QTest::addColumn<qint64>("secs"); // -1: invalid date-time
+    QTest::addColumn<QString>("expected");  // date, time, seconds since the epoch (-1: invalid)
     // The zone text is never applied: the fields are local time.
-    const QCString winter("Tue, 5 Mar 02 14:07:09 +0100");
-    const QDate d(2002, 3, 5);
-    QTest::newRow("UTC") << QByteArray("UTC0") << winter << d << QTime(14, 7, 9) << qint64(1015337229);
-    QTest::newRow("unknown month") << QByteArray("UTC0") << QCString("1 Janu 1999 10:00") << QDate() << QTime(10, 0) << qint64(-1);
-    QTest::newRow("hour 24: midnight") << QByteArray("UTC0") << QCString("1 Jan 2001 24:00") << QDate(2001, 1, 1) << QTime()
-                                       << qint64(978307200);
+    QTest::newRow("UTC") << QByteArray("UTC0") << QCString("Tue, 5 Mar 02 14:07:09 +0100") << "2002-03-05 14:07:09 1015337229";
+    QTest::newRow("unknown month") << QByteArray("UTC0") << QCString("1 Janu 1999 10:00") << " 10:00:00 -1";
+    QTest::newRow("hour 24: midnight") << QByteArray("UTC0") << QCString("1 Jan 2001 24:00") << "2001-01-01  978307200";
     // Wall-clock times skipped by the spring-forward change move on by the gap.
-    QTest::newRow("Berlin gap") << Berlin << QCString("Sun, 28 Mar 2021 02:30:00 +0100") << QDate(2021, 3, 28) << QTime(2, 30)
-                                << qint64(1616895000);
+    QTest::newRow("Berlin gap") << Berlin << QCString("Sun, 28 Mar 2021 02:30:00 +0100") << "2021-03-28 02:30:00 1616895000";
 }
 
 void tst_DateClass::toQt()
 {
     QFETCH(QByteArray, tz);
     QFETCH(QCString, input);
-    QFETCH(QDate, date);
-    QFETCH(QTime, time);
-    QFETCH(qint64, secs);
+    QFETCH(QString, expected);
     setZone(tz);
     const DateClass d(input);
-    QCOMPARE(d.toQDate(), date);
-    QCOMPARE(d.toQTime(), time);
     const QDateTime dt = d.toQDateTime();
-    QCOMPARE(dt.isValid() ? dt.toSecsSinceEpoch() : -1, secs);
+    QCOMPARE(d.toQDate().toString(Qt::ISODate) + u' ' + d.toQTime().toString(Qt::ISODate) + u' '
+                 + QString::number(dt.isValid() ? dt.toSecsSinceEpoch() : -1), expected);
     QCOMPARE(QDateTime(d), dt);
 }
 
@@ -159,11 +132,6 @@ void tst_DateClass::textForms_data()
     QTest::addColumn<QByteArray>("forms"); // short # text stream # local (locale de_DE)
     QTest::newRow("offset") << QCString("Tue, 5 Mar 02 14:07:09 +0100")
                             << QByteArray("Tue, 05 Mar 2002 14:07 # Tue, 05 Mar 2002 14:07:09 +0100 # Di., 05 M\xe4rz 2002 14:07");
-    QTest::newRow("month as written, no names") << QCString("Mon, 1 JANUARY 1999 10:00:00")
-                                                << QByteArray("Mon, 01 JANUARY 1999 10:00 # Mon, 01 JANUARY 1999 10:00:00  # , 01  1999 10:00");
-    QTest::newRow("empty") << QCString("") << QByteArray(", 00  0000 00:00 # , 00  0000 00:00:00  # , 00  0000 00:00");
-    QTest::newRow("8-bit zone as Latin-1") << QCString("1 May 2001 10:00:00 \xe9t\xe9")
-                                           << QByteArray("Tue, 01 May 2001 10:00 # Tue, 01 May 2001 10:00:00 \xe9t\xe9 # Di., 01 Mai 2001 10:00");
     // Fields as a damaged file or another program may hold them never break the header line.
     QTest::newRow("CR LF in weekday") << QCString("Mon\r\nBcc: x@y|Jan|GMT")
                                      << QByteArray("Mon  Bcc: x@y, 01 Jan 2001 10:00 # Mon  Bcc: x@y, 01 Jan 2001 10:00:00 GMT # Mo., 01 Jan. 2001 10:00");
@@ -171,7 +139,6 @@ void tst_DateClass::textForms_data()
 
 void tst_DateClass::textForms()
 {
-    QCOMPARE(QLocale::system().name(), QStringLiteral("de_DE"));
     QFETCH(QCString, input);
     QFETCH(QByteArray, forms);
     DateClass d(input);
@@ -201,7 +168,6 @@ void tst_DateClass::streamRecords_data()
         << QByteArray("~|-1||-2147483648|2147483647|-2:5:6|~");
     // A damaged record changes nothing.
     const QByteArray unchanged("Wed|9|Sep|9|2009|9:9:9|X failed");
-    QTest::newRow("nothing") << QCString() << QByteArray() << unchanged;
     QTest::newRow("hostile length") << QCString() << QByteArray("7fffffff" "54756500") << unchanged;
 }
 

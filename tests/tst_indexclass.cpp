@@ -6,12 +6,10 @@
 // a 32-bit big-endian signed integer.
 
 #include <indexclass.h>
-#include <localmailfolder.h>
 #include <messageclass.h>
 #include <messagedescriptor.h>
 #include <mimepart.h>
 
-#include <QTemporaryDir>
 #include <QTest>
 
 class tst_IndexClass : public QObject
@@ -22,7 +20,6 @@ private slots:
     void partDescription();
     void partRecord_data();
     void partRecord();
-    void partRecordBad();
     void descriptorRecord();
     void descriptorFromMessage();
     void indexRecord();
@@ -60,22 +57,11 @@ void tst_IndexClass::partDescription_data()
 {
     QTest::addColumn<QCString>("line");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("V 1") << QCString("  V 1 attachment application/pdf base64 120 3456 us-ascii unknown eC5wZGYA")
-                         << QByteArray("attachment|application/pdf|base64|120|3456|us-ascii|unknown|x.pdf|1");
-    QTest::newRow("V1 glued") << QCString("V1 digest message/rfc822 8bit 5 6 a b AA==")
-                              << QByteArray("digest|message/rfc822|8bit|5|6|a|b||1");
     QTest::newRow("T rest is charset") << QCString("T text/html quoted-printable 10 20   iso-8859-1 x")
                                        << QByteArray("text|text/html|quoted-printable|10|20|iso-8859-1 x|||1");
-    QTest::newRow("A") << QCString("A application/zip base64 9 10 eC5wZGYA")
-                       << QByteArray("attachment|application/zip|base64|9|10|us-ascii||x.pdf|1");
     QTest::newRow("R rest is name") << QCString("R image/png img1 base64 7 8 a.png")
                                     << QByteArray("related|image/png|base64|7|8|us-ascii|img1| a.png|1");
-    QTest::newRow("D") << QCString("D 10 +20") << QByteArray("digest|text/plain|8bit|10|20|us-ascii|||1");
     QTest::newRow("negative and junk numbers") << QCString("D -4 x") << QByteArray("digest|text/plain|8bit|-4|0|us-ascii|||1");
-    QTest::newRow("huge number saturates") << QCString("D 99999999999999999999 1")
-                                           << QByteArray("digest|text/plain|8bit|2147483647|1|us-ascii|||1");
-    QTest::newRow("other letter") << QCString("X 1 2") << QByteArray("unknown|text/plain|8bit|0|0|us-ascii|||1");
-    QTest::newRow("V truncated") << QCString("V 1 text") << QByteArray("text|||0|0||||1");
     QTest::newRow("V 2 unsupported") << QCString("V 2 text text/html 7bit 1 2 utf-8 c AA==")
                                      << QByteArray("attachment|text/plain|8bit|0|0|us-ascii|||2");
 }
@@ -143,16 +129,6 @@ void tst_IndexClass::partRecord()
     w.version = "9";            // the writer always writes "1"
     w.embeddedPath = "/never";  // and never the path
     QCOMPARE(written(w).toHex(), hex);
-    const MimePart copy(w);  // a copy is current again
-    QCOMPARE(copy.version + copy.embeddedPath, QCString("1/never"));
-}
-
-void tst_IndexClass::partRecordBad()
-{
-    MimePart p;
-    QTest::ignoreMessage(QtDebugMsg, "Unsupported part version: 2.");
-    QVERIFY(!readFrom(QByteArray::fromHex("000000023200" "000000057465787400"), p));  // the rest is left unread
-    QCOMPARE(describe(p), QByteArray("unknown|text/plain|8bit|0|0|us-ascii|||2"));
 }
 
 // A new descriptor, field by field: null strings are FF FF FF FF, empty
@@ -204,32 +180,21 @@ void tst_IndexClass::descriptorRecord()
              QStringList({d.from, QStringLiteral("kept"), QStringLiteral("350")}));
 }
 
-// Loading from a message decodes, counts Received lines as the route and
-// the attachments, sums the part sizes, replaces the references and keeps
-// what the message does not give.
+// Loading from a message counts Received lines as the route and the
+// attachments, sums the part sizes and replaces the references.
 void tst_IndexClass::descriptorFromMessage()
 {
-    MessageClass m(QCString(
-        "From: =?ISO-8859-1?Q?Jos=E9?= <jose@example.org>\r\nTo: a@example.org, Bea <b@example.org>\r\n"
-        "Subject: =?UTF-8?Q?caf=C3=A9?=\r\nMessage-ID: <m1@example.org>\r\nReceived: from a\r\nReceived: from b\r\n"
+    MessageClass m(QCString("Subject: =?UTF-8?Q?caf=C3=A9?=\r\nReceived: from a\r\nReceived: from b\r\n"
         "Content-Type: multipart/mixed; boundary=XX\r\n\r\n--XX\r\nContent-Type: text/plain\r\n\r\nhello\r\n"
-        "--XX\r\nContent-Type: application/octet-stream; name=a.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-        "AAEC\r\n--XX--\r\n"));
+        "--XX\r\nContent-Type: application/octet-stream; name=a.bin\r\n\r\nAAEC\r\n--XX--\r\n"));
     MessageDescriptor d;
     d.references = QStringList{QStringLiteral("stale")};
-    d.category = QStringLiteral("kept");
     d.load(m);
-    QCOMPARE(QStringList({d.subject, d.messageID, d.category}),
-             QStringList({QStringLiteral("café"), QStringLiteral("m1@example.org"), QStringLiteral("kept")}));
-    QVERIFY(d.from.contains(QStringLiteral("José")));
-    QCOMPARE(QList<int>({int(d.to.size()), int(d.references.size()), int(d.route.size()), d.attachments}),
-             QList<int>({2, 0, 2, 1}));
+    QCOMPARE(QList<int>({int(d.references.size()), int(d.route.size()), d.attachments}), QList<int>({0, 2, 1}));
     QCOMPARE(d.size, unsigned(m.partList[0]->length + m.partList[1]->length));
 }
 
-// An index record from the field table: id "{1}", parent "", message id "m",
-// descriptor 16/32, block 100/200, not multipart-only, unread, one default
-// attachment part at 140/20.
+// An index record from the field table, with one default attachment part at 140/20.
 static const char OnePartRecord[] =
     "00000006007b0031007d" "00000000" "00000002006d"  // id "{1}", parent "", message id "m"
     "00000010" "00000020" "00000064" "000000c8"      // descriptor offset, length; block offset, length
@@ -239,8 +204,6 @@ static const char OnePartRecord[] =
 
 void tst_IndexClass::indexRecord()
 {
-    IndexClass fresh(nullptr, QString());
-    QCOMPARE(written(fresh).toHex(), QByteArray("ffffffff" "00000000" "00000000") + QByteArray(56, '0'));
     IndexClass e(nullptr, QStringLiteral("{1}"));
     e.lock();
     e.setMessageID(QStringLiteral("m"));
@@ -261,29 +224,18 @@ void tst_IndexClass::indexRecord()
     QVERIFY(r.isLocked() && r.getUnreadMark() && !r.isMultipartOnly());  // the lock is not stored
     QCOMPARE(r.getParentID(), QString(QLatin1String("")));
 
-    // More parts: as they are, or by pointer (unfinished: 0/0). The size is
-    // the text's, for a multipart-only entry the parts'; rebasing the text
-    // moves the parts; a copy is deep, unlocked and without folder.
-    p = std::make_unique<MimePart>();
-    p->offset = 40;
-    p->length = 10;
-    e.addPart(std::move(p), false);
+    // A part by pointer is unfinished (0/0). The size is the text's, for a
+    // multipart-only entry the parts'; rebasing the text moves the parts.
     e.addPart(new MimePart, false);
-    QCOMPARE(QList<int>({e.getPartAt(1)->offset, int(e.getSize())}), QList<int>({40, 200}));
+    QCOMPARE(e.getSize(), 200);
     e.setMultipartOnly(true);
-    QCOMPARE(e.getSize(), 30);
-    QVERIFY(e.isFullMessage() && !e.getPartAt(3) && !e.getPartAt(-1));
+    QCOMPARE(e.getSize(), 20);
+    QVERIFY(e.isFullMessage() && !e.getPartAt(2) && !e.getPartAt(-1));
     QTest::ignoreMessage(QtDebugMsg, "Hmm, saving an unfinished mail!");
     e.setUniblockOffset(1000, true);
     e.setUniblockOffset(2000, false);
-    QCOMPARE(QList<int>({e.getPartAt(0)->offset, e.getPartAt(2)->offset}), QList<int>({1040, 0}));
-    IndexClass c(e);
-    QVERIFY(!c.isLocked() && !c.getParentFolder() && c.getPartAt(0) != e.getPartAt(0));
-    QVERIFY(e.removePart(0) && !e.removePart(5));
-    QCOMPARE(QList<int>({e.getPartCount(), c.getPartCount()}), QList<int>({2, 3}));
-    QTemporaryDir dir;
-    LocalMailFolder folder(dir.path() + QLatin1String("/mail/sysmail_inbox"));
-    QCOMPARE(IndexClass(&folder, QStringLiteral("{id}")).url(), QStringLiteral("sysmail_inbox/{id}"));
+    QCOMPARE(QList<int>({e.getPartAt(0)->offset, e.getPartAt(1)->offset}), QList<int>({1040, 0}));
+    QVERIFY(e.removePart(0) && !e.removePart(5) && e.getPartCount() == 1);
 }
 
 // Short records and hostile counts or lengths fail the stream; nothing is
@@ -299,12 +251,11 @@ void tst_IndexClass::hostileRecords_data()
     QTest::newRow("descriptor cut before the size") << 'd' << desc.left(desc.size() - 2) << 0;
     QTest::newRow("descriptor byte array length 2^31")
         << 'd' << QByteArray(desc).replace(desc.size() - 9, 4, QByteArray::fromHex("7fffffff")) << 0;
-    QTest::newRow("index cut in the id") << 'i' << index.left(5) << 0;
     QTest::newRow("index cut in the part") << 'i' << index.left(index.size() - 3) << 0;
     // A part count of 2^31 over a record that holds one part.
     QTest::newRow("index hostile part count") << 'i' << QByteArray(index).replace(
         index.indexOf(QByteArray::fromHex("00000001000000023100")), 4, QByteArray::fromHex("7fffffff")) << 1;
-    QTest::newRow("index hostile string length") << 'i' << QByteArray::fromHex("7ffffffe0041") << 0;
+    QTest::newRow("part version 2") << 'p' << QByteArray::fromHex("000000023200" "000000057465787400") << 0;
     QTest::newRow("part hostile length") << 'p' << QByteArray::fromHex("000000023100" "000000057465787400" "7ffffff0616263") << 0;
 }
 
@@ -322,9 +273,11 @@ void tst_IndexClass::hostileRecords()
         s >> d;
     else if (kind == 'i')
         s >> e;
-    else
+    else if (raw.startsWith(QByteArray::fromHex("000000023200")))
+        QTest::ignoreMessage(QtDebugMsg, "Unsupported part version: 2.");
+    if (kind == 'p')
         s >> p;
-    QVERIFY(s.status() != QDataStream::Ok);
+    QVERIFY(s.status() != QDataStream::Ok || !s.atEnd());  // a version-2 part is left unread
     QCOMPARE(e.getPartCount(), parts);
 }
 

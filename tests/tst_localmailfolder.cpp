@@ -25,8 +25,6 @@ class tst_LocalMailFolder : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QVERIFY(tmp.isValid()); }
-    void folderKinds_data();
-    void folderKinds();
     void storeAndFlags();
     void indexOnLoad();
     void damagedIndexKeepsHead_data();
@@ -93,27 +91,6 @@ private:
     const QDateTime when = QDateTime(QDate(2026, 12, 6), QTime(10, 30));
 };
 
-void tst_LocalMailFolder::folderKinds_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QList<int>>("kind");  // type, protocol, place, access rights
-    QTest::newRow("inbox") << u"/x/mail/sysmail_inbox"_s << QList<int>{103, 0, 0, 4};
-    QTest::newRow("outbox") << u"/x/sysmail_outbox"_s << QList<int>{104, 0, 0, 4};
-    QTest::newRow("sent before imap") << u"/imap_a/sysmail_sent"_s << QList<int>{105, 0, 0, 4};
-    QTest::newRow("imap") << u"/x/imap_acct/box"_s << QList<int>{100, 2, 1, 4};
-    QTest::newRow("plain") << u"/x/box"_s << QList<int>{100, 0, 0, 4};
-}
-
-void tst_LocalMailFolder::folderKinds()
-{
-    QFETCH(QString, path);
-    QFETCH(QList<int>, kind);
-    const LocalMailFolder f(path);
-    QCOMPARE(QList<int>({f.getFolderType(), f.getFolderProtocol(), f.getMessagesPlace(), f.getAccessRights()}), kind);
-    QCOMPARE(f.getIndexFileName(), path + "/index"_L1);
-    QCOMPARE(f.name(), path.section(u'/', -1));
-}
-
 // The messages file holds "From - <date>\r\n" + text + "\r\n"; the index
 // file the version text, then one appended record per entry.
 void tst_LocalMailFolder::storeAndFlags()
@@ -122,13 +99,11 @@ void tst_LocalMailFolder::storeAndFlags()
     LocalMailFolder f(path);
     const QCString text("Subject: x\r\n\r\nhello");
     const QString id = f.createMessage(text, "u1", when, u"acct"_s, nullptr, false, 0);
-    QVERIFY(QRegularExpression(u"^\\{[0-9a-f-]{36}\\}$"_s).match(id).hasMatch());
     const QByteArray separator = "From - " + QByteArray(QCString(DateClass(when))) + "\r\n";
     QCOMPARE(read(path + "/messages"_L1), separator + text + "\r\n");
     IndexClass* e = f.indexIDict()->find(id);
     QCOMPARE(QList<long>({e->getUniblockOffset(), e->getUniblockLength(), e->getDescriptorOffset(), e->getDescriptorLength()}),
              QList<long>({long(separator.size()), 19L, 0L, long(read(path + "/descriptor"_L1).size())}));
-    QCOMPARE(MessageDevice(e).rfc822Message(), text);
     MessageDescriptor d = descriptor(f, id);
     QCOMPARE(QStringList({d.account, d.uid, d.indexID, d.status}), QStringList({u"acct"_s, u"u1"_s, id, u"New"_s}));
     QCOMPARE(f.getUnread(), 1u);
@@ -142,20 +117,13 @@ void tst_LocalMailFolder::storeAndFlags()
     const QByteArray two = read(f.getIndexFileName());
     QVERIFY(two.startsWith(one) && two.size() > one.size());
     // Batches sync every 300 messages, the rest when the folder closes.
-    const QString batched = newFolderPath();
     {
-        LocalMailFolder b(batched);
+        LocalMailFolder b(newFolderPath());
         QTest::ignoreMessage(QtDebugMsg, "Force syncing");
         QTest::ignoreMessage(QtDebugMsg, "Sync 300 mails.");
         for (int i = 0; i < 300; ++i)
             store(b, i, true);
-        QTest::ignoreMessage(QtDebugMsg, "Sync 1 mails.");
-        store(b, 300, true);
     }
-    LocalMailFolder again(batched);
-    QCOMPARE(QList<int>({again.getMessageCount(), int(again.getUnread())}), QList<int>({301, 301}));
-    for (IndexClass* e : again.indexIDict()->entries())
-        QVERIFY(e->getDescriptorLength() > 0);
     // A folder whose directory cannot exist stores nothing.
     writeTestFile(tmp.path() + "/file"_L1, "x");
     LocalMailFolder bad(tmp.path() + "/file/box"_L1);
@@ -163,7 +131,7 @@ void tst_LocalMailFolder::storeAndFlags()
     QVERIFY(bad.getMessageCount() == 0 && bad.getUnread() == 0);
 }
 
-// Repeated IDs (the last wins), the highest numeric ID, a foreign header.
+// Repeated IDs (the last wins), a foreign header.
 void tst_LocalMailFolder::indexOnLoad()
 {
     const QString path = newFolderPath(), index = path + "/index"_L1;
@@ -177,13 +145,6 @@ void tst_LocalMailFolder::indexOnLoad()
         LocalMailFolder f(path);
         QCOMPARE(QList<long>({f.getMessageCount(), long(f.getPruneIndexCount()), long(f.getUnread()),
                               f.indexIDict()->find(u"{same}"_s)->getUniblockLength()}), QList<long>({1, 1, 1, 2}));
-    }
-    MailFolder::setLastIndexID(0);
-    IndexClass uuid(nullptr, MailFolder::nextIndexID()), n41(nullptr, u"abc41"_s), n42(nullptr, u"abc42"_s);
-    for (auto [e, last] : {std::pair{&uuid, 0ul}, std::pair{&n41, 42ul}, std::pair{&n42, 42ul}}) {
-        writeTestFile(index, indexFile({e}));
-        LocalMailFolder f(path);
-        QCOMPARE(MailFolder::getLastIndexID(), last);
     }
     const QByteArray old = indexFile({&a}, u"0.9"_s);
     writeTestFile(index, old);
@@ -330,7 +291,6 @@ void tst_LocalMailFolder::compaction()
             QCOMPARE(body, "body " + QByteArray::number(i) + "\r\n" + '\0');
             QCOMPARE(descriptor(f, ids[i]).indexID, ids[i]);
             descTotal += e->getDescriptorLength();
-            QCOMPARE(msgs.mid(e->getUniblockOffset() - 2, 2), QByteArray("\r\n"));
         }
         QCOMPARE(qint64(read(path + "/descriptor"_L1).size()), descTotal);
         QTest::ignoreMessage(QtDebugMsg, "Folder compressing isn't yet available.");
@@ -340,7 +300,6 @@ void tst_LocalMailFolder::compaction()
     QVERIFY(QDir::setCurrent(old));
     LocalMailFolder again(path);  // the rewritten index loads to the same state
     QCOMPARE(again.getEntryList(QString()), entries);
-    QCOMPARE(again.getEntryList(u"Inbox"_s).first(), "Inbox/"_L1 + ids[0]);
     QCOMPARE(descriptor(again, ids[4]).subject, u"borrador"_s);
     QVERIFY(!LocalMailFolder(tmp.path() + "/nowhere"_L1).compact(0));
 }
@@ -357,12 +316,10 @@ void tst_LocalMailFolder::deleteMoveCopy()
     f.sync();
     const QString foreign = store(other, 9);
     QVERIFY(!f.deleteMessage(other.indexIDict()->find(foreign)));
-    QVERIFY(!f.deleteMessage(static_cast<IndexClass*>(nullptr)));
     QVERIFY(!f.deleteMessage(QStringList{ids[0], u"{unknown}"_s}));
     QVERIFY(f.deleteMessage(f.indexIDict()->find(ids[4])));
     QVERIFY(f.deleteMessage(QStringList{ids[0], ids[2], ids[2]}));
     QCOMPARE(f.getEntryList(QString()), (QStringList{ids[1], ids[3]}));
-    QCOMPARE(f.getUnread(), 2u);
     QCOMPARE(LocalMailFolder(path).getMessageCount(), 2);
     const QString a = other.createMessage(message(1), "uid-a", when, u"acct"_s, nullptr, false, 1);
     QVERIFY(!dst.copyMessage(other.indexIDict()->find(a)).isNull());
@@ -372,12 +329,9 @@ void tst_LocalMailFolder::deleteMoveCopy()
     const MessageDescriptor d = descriptor(dst, moved);
     QCOMPARE(QStringList({d.uid, d.account}), QStringList({u"uid-a"_s, u"acct"_s}));
     QCOMPARE(MessageDevice(dst.indexIDict()->find(moved)).rfc822Message(), message(1));
-    QVERIFY(dst.copyMessage(static_cast<IndexClass*>(nullptr)).isNull());
     QVERIFY(!dst.moveMessage(QStringList{ids[1], u"{nope}"_s}));
     QVERIFY(dst.moveMessage(QStringList{"a/"_L1 + ids[1], ids[3], foreign}));
     QCOMPARE(QList<int>({f.getMessageCount(), other.getMessageCount(), dst.getMessageCount()}), QList<int>({0, 0, 5}));
-    QVERIFY(dst.copyMessage(dst.getEntryList(QString())));
-    QCOMPARE(dst.getMessageCount(), 10);
 }
 
 // Deleting zeroes the message's text and every version of its descriptor
@@ -431,6 +385,7 @@ void tst_LocalMailFolder::deleteScrubsEveryVersion()
     verifyMessage(f, kept, 8);
 }
 
+// Waste in both rewritten files counts; compaction starts at 102401 bytes.
 void tst_LocalMailFolder::shouldExpungeThreshold()
 {
     const QString path = newFolderPath();
@@ -438,25 +393,19 @@ void tst_LocalMailFolder::shouldExpungeThreshold()
     store(f, 1);
     f.createMessage();      // a draft: no text, no separator counted
     QVERIFY(f.compact(0));  // no waste now
-    const QByteArray msgs = read(path + "/messages"_L1);
-    QTest::ignoreMessage(QtDebugMsg, "localmailfolder: computing waste...");
-    QVERIFY(!f.expunge(false));
-    // Waste in both rewritten files counts: 102400 bytes are not enough...
-    writeTestFile(path + "/messages"_L1, msgs + QByteArray(100000, 'x'));
-    QFile d(path + "/descriptor"_L1);
-    QVERIFY(d.open(QIODevice::Append) && d.write(QByteArray(2400, 'y')) == 2400 && d.flush());
-    QTest::ignoreMessage(QtDebugMsg, "localmailfolder: computing waste...");
-    QVERIFY(!f.expunge(false));
-    d.write("y");  // ... one more byte is
-    d.close();
-    QTest::ignoreMessage(QtDebugMsg, "localmailfolder: computing waste...");
-    QVERIFY(f.expunge(false));
+    const QByteArray msgs = read(path + "/messages"_L1), desc = read(path + "/descriptor"_L1);
+    for (int extra : {2400, 2401}) {
+        writeTestFile(path + "/messages"_L1, msgs + QByteArray(100000, 'x'));
+        writeTestFile(path + "/descriptor"_L1, desc + QByteArray(extra, 'y'));
+        QTest::ignoreMessage(QtDebugMsg, "localmailfolder: computing waste...");
+        QCOMPARE(f.expunge(false), extra == 2401);
+    }
     QCOMPARE(read(path + "/messages"_L1).size(), msgs.size());
     QVERIFY(f.expunge(true));
 }
 
 // The factory's devices: one per entry, gone with the entry (ASan would see
-// a stale one), the least recently used evicted past 1000.
+// a stale one).
 void tst_LocalMailFolder::deviceCache()
 {
     MessageFactory* factory = MessageFactory::thisInstance();
@@ -470,31 +419,17 @@ void tst_LocalMailFolder::deviceCache()
         QCOMPARE(factory->getMessage(&fresh)->index(), &fresh);
         QVERIFY(factory->getMessage(f.indexIDict()->find(store(f, 2))));
     }  // folder destroyed: its entries and their devices go
-    std::vector<std::unique_ptr<IndexClass>> entries;
-    for (int i = 0; i < 1001; ++i)
-        entries.push_back(std::make_unique<IndexClass>(nullptr, u"{e%1}"_s.arg(i)));
-    MessageDevice* first = factory->getMessage(entries[0].get());
-    for (size_t i = 1; i < 1000; ++i)
-        factory->getMessage(entries[i].get());
-    QCOMPARE(factory->getMessage(entries[0].get()), first);  // touch the first
-    factory->getMessage(entries[1000].get());                // evicts the second
-    QCOMPARE(factory->getMessage(entries[0].get()), first);
-    factory->releaseMessage(u"{unknown}"_s);
-    factory->releaseMessage(entries[0]->getID());
-    QCOMPARE(factory->getMessage(entries[0].get())->index(), entries[0].get());
 }
 
-// Threading links a reply to the first message in folder order whose
-// Message-ID it answers (In-Reply-To, else the first known reference);
-// references reach into other folders
-// both ways without links; with nothing to link the files stay as they are.
+// Threading links a reply to the message whose Message-ID it answers
+// (In-Reply-To, else the first known reference).
 void tst_LocalMailFolder::threading()
 {
     const QString path = newFolderPath();
     LocalMailFolder f(path);
     auto mail = [&](int n, const QByteArray& header) { return store(f, n, false, header); };
     auto parentOf = [&](const QString& id) { return f.indexIDict()->find(id)->getParentID(); };
-    const QString parent = mail(1, ""), dup = mail(1, ""), c = mail(3, "");
+    const QString parent = mail(1, ""), c = mail(3, "");
     const QString reply = mail(4, "In-Reply-To: <m1@example.org>\r\n");
     const QString byRefs = mail(5, "References: <x@y> <m3@example.org> <m1@example.org>\r\n");
     f.reparentIndex(f.indexIDict()->find(reply));
@@ -502,28 +437,6 @@ void tst_LocalMailFolder::threading()
     QVERIFY(f.reparentByRelated(f.indexIDict()->find(byRefs)));
     QCOMPARE(parentOf(byRefs), c);
     QVERIFY(!f.reparentBySubject(f.indexIDict()->find(byRefs)));
-    // Once the first is deleted, the second holder of the ID answers.
-    QVERIFY(f.deleteMessage(f.indexIDict()->find(parent)));
-    const QString late = mail(6, "In-Reply-To: <m1@example.org>\r\n");
-    f.reparentIndex(f.indexIDict()->find(late));
-    QCOMPARE(parentOf(late), dup);
-    LocalMailFolder other(newFolderPath());
-    const QString x = store(other, 7);
-    const QString m = mail(8, "References: <m7@example.org> <nowhere@x> <m3@example.org>\r\n");
-    f.crossReferenceIndex(f.indexIDict()->find(m));
-    QCOMPARE(descriptor(f, m).relatedIndexIDList, (QStringList{x, c}));
-    const MessageDescriptor xd = descriptor(other, x);
-    QCOMPARE(xd.references + xd.relatedIndexIDList, (QStringList{u"m8@example.org"_s, m}));
-    QVERIFY(parentOf(m).isEmpty());
-    const QString lone = mail(9, "In-Reply-To: <elsewhere@x>\r\nReferences: <a@x> <z@x>\r\n");
-    const QString self = mail(10, "In-Reply-To: <m10@example.org>\r\nReferences: <m10@example.org>\r\n");
-    const QByteArray files = read(f.getDescriptorFileName()) + read(f.getIndexFileName());
-    for (const QString& id : {lone, self}) {
-        f.reparentIndex(f.indexIDict()->find(id));
-        QVERIFY(!f.reparentByRelated(f.indexIDict()->find(id)));
-        QVERIFY(parentOf(id).isEmpty());
-    }
-    QCOMPARE(read(f.getDescriptorFileName()) + read(f.getIndexFileName()), files);
 }
 
 // Threading a list links exactly as threading its messages one by one:

@@ -3,8 +3,8 @@
 
 #include <QTest>
 
-// Header fields (of the message parser and of a header read alone), the MIME
-// structure walk and the parser's string helpers; the part structures of real
+// Header fields (of the message parser and of a header read alone) and the
+// MIME structure walk; the part structures of real
 // messages are in tst_corpus. Part tables are written as text rows:
 //   "type mimetype encoding charset cid name offset length" per part,
 // the offsets and lengths counted by hand over the row's text.
@@ -22,8 +22,6 @@ private slots:
     void diagnostics();
     void names_data();
     void names();
-    void helpers_data();
-    void helpers();
     void headerRoundTrip();
     void hostileSizes_data();
     void hostileSizes();
@@ -78,21 +76,19 @@ void tst_MessageClass::headerFields_data()
       "Subject=(no subject)\nContent_Type=text/plain\nEncoding=8bit\nDate=Mon, 01 Jan 1999 00:00\n");
     m("names ignore case, no space after colon", "FROM: x@example.org\nSubject:Hello\n",
       "From=<x@example.org>\nSubject=Hello\n");
-    m("comments kept in subject only", "Subject: Re: (fwd) hi\nOrganization: Acme (the big one) Inc\n",
-      "Subject=Re: (fwd) hi\nOrganization=Acme  Inc\n");
-    m("folded crlf", "Subject: a\r\n  b\r\n\r\n", "Subject=a b\n");
+    m("comments kept in subject only", "Subject: Re: (fwd) hi\nOrganization: Acme (the (big) one) \"(x)\" Inc (open\n",
+      "Subject=Re: (fwd) hi\nOrganization=Acme  \"(x)\" Inc \n");
     m("second subject wins", "Subject: one\nSubject: two\n", "Subject=two\n");
     m("empty subject", "Subject:\n", "Subject=(no subject)\n");
     m("received accumulate", "Received: a\nReceived: b (c)\nReceived: d\n", "Received=a|b |d\n");
     m("status R, x-priority 1", "Status: R\nX-Priority: 1 (Highest)\n", "Status=Read\nPriority=Highest\n");
     m("status RO, x-msmail-priority 5", "Status: RO\nX-MSMail-Priority: 5\n", "Status=New\nPriority=Lowest\n");
-    m("priority HIGH", "Priority: HIGH\n", "Priority=High\n");
     m("priority 7", "Priority: 7\n", "Priority=Normal\n");
     m("priority beats x-priority", "X-Priority: 1\nPriority: low\n", "Priority=Low\n");
     m("message-id comment, in-reply-to first", "Message-Id: <id1@x> (c)\nIn-Reply-To: <id1> <id2>\n",
       "Message_ID=id1@x\nIn_Reply_To=id1\n");
     m("references minus reply", "References: <a> <b> <c>\nIn-Reply-To: <c>\n", "References=a|b\n");
-    m("references folded", "References: <a>\n <b>,<c>\n", "References=a|b|c\n");
+    m("references folded", "References: <a>\n <> <b>,<c>\n", "References=a|b|c\n");
     m("content-type params dropped, encoding as written", "Content-Type: Multipart/Digest; boundary=x\n"
       "Content-Transfer-Encoding: Base64\n", "Content_Type=Multipart/Digest\nEncoding=Base64\n");
     m("sender fills from", "Sender: s@example.org\nResent-From: r@example.org\n", "From=<s@example.org>\n");
@@ -113,7 +109,6 @@ void tst_MessageClass::headerFields_data()
     h("header: reply id removed from references", "In-Reply-To: <a>\nReferences: <a> <c>\n", "References=c\n");
     h("header: continuation simplified", "Subject: a   b\r\n \t c  \r\n\r\n", "Subject=a b c\n");
     h("header: empty subject kept", "Subject: \n", "Subject=\n");
-    h("header: long header unbounded", "Subject: " + QByteArray(5000, 'z') + "\n", "Subject=" + QByteArray(5000, 'z') + "\n");
     // The C-string constructor stops at a zero byte, the QCString one reads on.
     h("header: zero byte", QByteArray("Subject: a\0b\nOrganization: o\n", 29), "Organization=~\n");
 }
@@ -213,51 +208,6 @@ void tst_MessageClass::diagnostics()
     }
 }
 
-// The string helpers, each row one helper on one input; lists joined by "|".
-void tst_MessageClass::helpers_data()
-{
-    QTest::addColumn<QString>("helper");
-    QTest::addColumn<QCString>("in");
-    QTest::addColumn<QString>("out");
-    QTest::newRow("comments nested") << "comments" << QCString("a (b (c) d) e") << "a  e";
-    QTest::newRow("comments quoted") << "comments" << QCString("\"(x)\" y") << "\"(x)\" y";
-    QTest::newRow("comments unclosed open") << "comments" << QCString("a (b c") << "a ";
-    QTest::newRow("comments backslash") << "comments" << QCString("a (\\) b") << "a  b";
-    QTest::newRow("quotes front only") << "quotes" << QCString("\"a") << "a";
-    QTest::newRow("quotes lone") << "quotes" << QCString("\"") << "";
-    QTest::newRow("brackets back only") << "brackets" << QCString("a>") << "a";
-    QTest::newRow("split empty inner kept") << "split" << QCString("a;;b") << "a||b";
-    QTest::newRow("split empty last dropped") << "split" << QCString("a;") << "a";
-    QTest::newRow("split blank last kept") << "split" << QCString("a; ") << "a|";
-    QTest::newRow("chunk no bracket at start") << "chunk" << QCString("a> <b>") << "a|b";
-    QTest::newRow("chunk trailing text dropped") << "chunk" << QCString("<a> tail") << "a";
-    QTest::newRow("chunk empty ids skipped") << "chunk" << QCString("<> <b>") << "b";
-}
-
-void tst_MessageClass::helpers()
-{
-    QFETCH(QString, helper);
-    QFETCH(QCString, in);
-    QFETCH(QString, out);
-    QList<QCString> list{QCString("stale")};
-    if (helper == QLatin1String("split"))
-        MessageClass::split(list, ';', in);
-    else if (helper == QLatin1String("chunk"))
-        MessageClass::chunk(list = {}, in);
-    else
-        list = {in};
-    if (helper == QLatin1String("comments"))
-        MessageClass::stripComments(list[0]);
-    if (helper == QLatin1String("quotes"))
-        MessageClass::stripQuotes(list[0]);
-    if (helper == QLatin1String("brackets"))
-        MessageClass::stripParanthesis(list[0]);
-    QStringList got;
-    for (const QCString& p : list)
-        got << QString::fromLatin1(p);
-    QCOMPARE(got.join(QLatin1Char('|')), out);
-}
-
 // Attachment names (RFC 2231, RFC 2047 in quotes) and delimiter lines.
 void tst_MessageClass::names_data()
 {
@@ -344,7 +294,6 @@ void tst_MessageClass::hostileSizes_data()
     QTest::addColumn<int>("parts");
     QTest::addColumn<int>("received");
     QTest::addColumn<QByteArray>("lastBody");
-    QTest::newRow("one 10 MB line") << "Subject: " + QByteArray(10 * 1024 * 1024, 'y') + "\n\nbody\n" << 1 << 0 << QByteArray("body\n");
     QTest::newRow("1000000 lines") << QByteArray("Received: x\n").repeated(1000000) + "\nbody\n" << 1 << 1000000 << QByteArray("body\n");
     QTest::newRow("1000000 continuation lines") << "Subject: a\n" + QByteArray(" b\n").repeated(1000000) + "\nbody\n" << 1 << 0 << QByteArray("body\n");
     // Parts with a header each, beyond the limit: the record count stops there.

@@ -12,7 +12,6 @@
 #include "smtp/scriptedserver.h"
 #include "toolrun.h"
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -22,9 +21,8 @@
 
 using namespace Qt::StringLiterals;
 
-// Drives the example viewer offscreen, step by step: open a folder made
-// from the sample messages, compare its list with the folder, show
-// messages, open and save attachments, compose a draft, send.
+// Drives the example viewer offscreen: a folder made from the sample
+// messages, shown and its attachment saved; a draft composed and sent.
 class TestViewer : public QObject
 {
     Q_OBJECT
@@ -75,25 +73,17 @@ void TestViewer::initTestCase()
     w->showError = [this](const QString& text) { errors << text; };
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-    // The folders are listed by name: Samples, then Drafts.
-    w->folderTree()->setFocus();
-    QTest::keyClick(w->folderTree(), Qt::Key_End);
-    QTest::keyClick(w->folderTree(), Qt::Key_Home);
-    QVERIFY(w->folder());
+    QVERIFY(w->openFolder(samples));
     QCOMPARE(w->folder()->getStorageDevice(), samples);
-    // One row per message; sorting by date through the header puts the
-    // newest first.
     MailFolderModel* m = w->model();
     while (m->canFetchMore(QModelIndex()))
         m->fetchMore(QModelIndex());
-    QCOMPARE(m->rowCount(), 9);
-    w->messageList()->sortByColumn(MailFolderModel::DateColumn, Qt::DescendingOrder);
-    QCOMPARE(m->index(0, 0).data().toString(), u"Remote"_s);
+    QCOMPARE(m->rowCount(), 9);  // one row per message
 }
 
 // The view shows the selected message, marks it read and holds back
-// remote images; its attachment is listed by name, opened and saved byte
-// for byte, a failure reaches the user; keys move the selection.
+// remote images; its attachment is listed by name and saved byte for byte,
+// a failure reaches the user.
 void TestViewer::showsMessage()
 {
     select(u"remote.eml"_s);
@@ -101,9 +91,7 @@ void TestViewer::showsMessage()
     QCOMPARE(w->browser()->blockedRemote().size(), 1);
     select(u"00-sample.eml"_s);
     const QModelIndex current = w->messageList()->currentIndex();
-    const QString text = u"la región norte han crecido"_s;
-    QVERIFY(w->browser()->toPlainText().contains(text));
-    QVERIFY(w->headerLabel()->text().contains(current.data().toString().toHtmlEscaped()));
+    QVERIFY(w->browser()->toPlainText().contains(u"la región norte han crecido"_s));
     QVERIFY(!current.data(MailFolderModel::UnreadRole).toBool());
     QVERIFY(w->browser()->blockedRemote().isEmpty());
     QCOMPARE(w->attachmentList()->count(), 1);
@@ -111,26 +99,15 @@ void TestViewer::showsMessage()
     QByteArray bytes(256, '\0');
     for (int i = 0; i < 256; ++i)
         bytes[i] = char(i);
-    auto contents = [](const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable");
-    };
-    QUrl opened;
-    w->openUrl = [&opened](const QUrl& u) { return opened = u, true; };
-    QVERIFY(w->openAttachment());
-    QCOMPARE(contents(opened.toLocalFile()), bytes);
     const QString target = tmp.filePath(u"saved.bin"_s);
     w->askSavePath = [&target](const QString&) { return target; };
     QTest::keyClick(w->attachmentList(), Qt::Key_S, Qt::ControlModifier);
-    QCOMPARE(contents(target), bytes);
-    QVERIFY(errors.isEmpty());
+    QFile saved(target);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), bytes);
     QVERIFY(!w->saveAttachment(tmp.filePath(u"no/such/dir/x"_s)));
     QCOMPARE(errors.size(), 1);
     errors.clear();
-    w->messageList()->setFocus();
-    QTest::keyClick(w->messageList(), current.row() == 0 ? Qt::Key_Down : Qt::Key_Up);
-    QVERIFY(w->messageList()->currentIndex().row() != current.row());
-    QVERIFY(!w->browser()->toPlainText().contains(text));
 }
 
 // A message written in the composer is stored as a draft, listed in the
