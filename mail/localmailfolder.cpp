@@ -231,10 +231,19 @@ QString LocalMailFolder::createMessage(const QCString& text, const QCString& uid
     d.status = read ? QStringLiteral("Read") : QStringLiteral("New");
 
     // The text goes to the messages file first: if it cannot be written,
-    // no entry is created that would point at nothing.
-    QFile f(messagesFileName);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
-        return QString();
+    // no entry is created that would point at nothing. A batch keeps the
+    // file open until it is synced (opening it for each message cost a
+    // fifth of an import); every write still reaches the file at once.
+    std::unique_ptr<QFile> single;
+    QFile* out = sync ? batchText.get() : nullptr;
+    if (!out) {
+        auto file = std::make_unique<QFile>(messagesFileName);
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+            return QString();
+        out = file.get();
+        (sync ? batchText : single) = std::move(file);
+    }
+    QFile& f = *out;
     const qint64 start = f.size();
     const QByteArray separator = Orvane::separatorLine(d.receivedDate.toLatin1());
     const qint64 blockOffset = start + separator.size();
@@ -245,9 +254,9 @@ QString LocalMailFolder::createMessage(const QCString& text, const QCString& uid
     block.append(separator).append(text).append("\r\n", 2);
     if (f.write(block) != block.size() || !f.flush()) {
         f.resize(start);
+        batchText.reset();
         return QString();
     }
-    f.close();
     entry->setUniblockOffset(long(blockOffset), false);
     entry->setUniblockLength(long(text.size()));
     entry->setMultipartOnly(false);
@@ -273,6 +282,7 @@ QString LocalMailFolder::createMessage(const QCString& text, const QCString& uid
 
 void LocalMailFolder::sync()
 {
+    batchText.reset();
     if (syncMessages.empty())
         return;
     orvaneDebug("Sync %u mails.", unsigned(syncMessages.size()));

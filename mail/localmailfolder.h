@@ -2,6 +2,10 @@
 
 #include "mailfolder.h"
 
+#include <memory>
+
+class QFile;
+
 namespace Orvane {
 class IndexImage;
 }
@@ -70,4 +74,7 @@ private:
     void deleteEntries(const std::vector<IndexClass*>& gone);
     bool resolve(const QStringList& ids, bool localOnly, std::vector<IndexClass*>* out);
     QString messagesFileName;
+    // The messages file, open for appending while a batch of stored
+    // messages waits for sync().
+    std::unique_ptr<QFile> batchText;
 };
