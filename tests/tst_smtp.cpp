@@ -12,12 +12,15 @@
 #include <QDirIterator>
 #include <QEventLoop>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
 
 #include <algorithm>
+
+#include <unistd.h>
 
 using namespace Orvane;
 
@@ -77,10 +80,11 @@ struct Outcome {
 // loop (so the dialogue runs at full speed); the guard ends a hung run.
 template<typename Message>
 Outcome send(const QString& server, const Message& message, int timeoutMs = 0, const QString& from = From,
-             const QString& to = T("luis@example.net"))
+             const QString& to = T("luis@example.net"), const QHostAddress& nameserver = QHostAddress())
 {
     Outcome o;
     auto* smtp = new Smtp(from, to, message, server);
+    smtp->setNameserver(nameserver);
     for (int s = Smtp::LookupStage; timeoutMs > 0 && s <= Smtp::QuitStage; ++s)
         smtp->setTimeout(Smtp::Stage(s), timeoutMs);
     QObject::connect(smtp, &Smtp::status, [&o](const QString& t) { o.statuses << t; });
@@ -145,6 +149,7 @@ private Q_SLOTS:
     void refusedBeforeConnecting();
     void timeoutsAndSettings();
     void oldCorpus();
+    void oldMxLookup();
     void submissionPeer_data();
     void submissionPeer();
     void tool_data();
@@ -442,6 +447,28 @@ void tst_Smtp::oldCorpus()
     }
     if (texts.size() == 3)
         QSKIP("no sample corpus");
+}
+
+// Direct delivery: the MX lookup through a real resolver, the exchange's
+// address and the dialogue; a domain without MX records fails.
+void tst_Smtp::oldMxLookup()
+{
+    if (geteuid() != 0)
+        QSKIP("dnsmasq and the SMTP peer need ports 53 and 25 (root)");
+    const quint32 r = QRandomGenerator::global()->generate();  // an address of their own on loopback
+    const QString at = QString::asprintf("127.%u.%u.%u", 1 + r % 254, 1 + (r >> 8) % 254, 2 + (r >> 16) % 252);
+    Peer peer;
+    QString why;
+    QVERIFY(QDir().mkpath(dir.filePath(T("store9"))));
+    QVERIFY2(peer.start(W("smtp --mx orvane.test") << at << T("--store") << dir.filePath(T("store9")), &why),
+             qPrintable(why));
+    const QByteArray text("Subject: mx\n\n.dot\n");
+    Outcome o = send(QString(), text, 0, From, T("luis@orvane.test"), QHostAddress(at));
+    QCOMPARE(o.statuses, (QStringList{T("Conectando a mx.orvane.test"), T("Conectado a ") + at, Completed}));
+    QCOMPARE(storedFile(9, 1, ".eml"), onServer(text));
+    o = send(QString(), text, 0, From, T("luis@nowhere.test"), QHostAddress(at));
+    QCOMPARE(o.statuses, QStringList{T("Error en el registro MX del DNS")});
+    QCOMPARE(o.errors, QList<int>{Smtp::DnsError});
 }
 
 void tst_Smtp::submissionPeer_data()

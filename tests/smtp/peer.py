@@ -3,19 +3,25 @@
 and runs until its standard input closes.
 
   smtp [--store DIR] [--tls DIR [--implicit-tls]] [--auth USER:SECRET] [--size N]
-       [--smtputf8] [--refuse PREFIX]   aiosmtpd on 127.0.0.1: message N stored
-       as DIR/NNNNNN.eml and its envelope as NNNNNN.env; 550 for PREFIX*.
+       [--smtputf8] [--refuse PREFIX] [--mx DOMAIN ADDRESS]   aiosmtpd on 127.0.0.1
+       (with --mx: on ADDRESS:25, and dnsmasq on ADDRESS:53 names it as the
+       exchange mx.DOMAIN): message N stored as DIR/NNNNNN.eml and its
+       envelope as NNNNNN.env; 550 for PREFIX*.
   certs DIR   ca; server and other (other.test) by ca; selfsigned.
 """
 
 import argparse
 import asyncio
+import ctypes
 import logging
 import os
+import signal
 import ssl
 import subprocess
 import sys
+import tempfile
 import threading
+import time
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -73,6 +79,7 @@ def main():
     for flag in ("--store", "--tls", "--auth", "--refuse"):
         p.add_argument(flag)
     p.add_argument("--size", type=int)
+    p.add_argument("--mx", nargs=2)
     for flag in ("--implicit-tls", "--smtputf8"):
         p.add_argument(flag, action="store_true")
     sub.add_parser("certs").add_argument("dir")
@@ -82,7 +89,16 @@ def main():
         print("READY 0", flush=True)
         return
 
-    kwargs, listen_ssl = dict(hostname="peer.test"), None
+    kwargs, listen_ssl, host, port = dict(hostname="peer.test"), None, "127.0.0.1", 0
+    if args.mx:
+        (d, host), port, pid = args.mx, 25, tempfile.mktemp()
+        subprocess.Popen(["dnsmasq", "-k", "-C", "/dev/null", "--pid-file=" + pid, "--listen-address=" + host,
+                          "--bind-interfaces", "--no-resolv", "--no-hosts", "--user=root",
+                          "--mx-host=%s,mx.%s,10" % (d, d), "--host-record=mx.%s,%s" % (d, host)],
+                         stdin=subprocess.DEVNULL, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
+        limit = time.monotonic() + 5
+        while time.monotonic() < limit and not (os.path.exists(pid) and os.path.getsize(pid)):
+            time.sleep(0.01)  # dnsmasq has bound its port once its pid is written
     if args.tls:
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         ctx.load_cert_chain(os.path.join(args.tls, "server.pem"), os.path.join(args.tls, "server.key"))
@@ -99,7 +115,7 @@ def main():
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
-        lambda: SMTP(handler, **kwargs), host="127.0.0.1", port=0, ssl=listen_ssl))
+        lambda: SMTP(handler, **kwargs), host=host, port=port, ssl=listen_ssl))
 
     def watch_stdin():
         while sys.stdin.buffer.read(4096):
