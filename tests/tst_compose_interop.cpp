@@ -49,7 +49,7 @@ struct Case {
     QString subject, inReplyTo;
     QStringList references;
     std::vector<PartSpec> parts;  // as the message ends up
-    bool edited = false;          // a part deleted after composing
+    bool edited = false;          // a part deleted and part 0 replaced after composing
 };
 
 // Zero bytes, 0xFF runs, every byte value, lone CR and LF, then noise.
@@ -93,8 +93,8 @@ std::vector<Case> cases()
           {"text", "text/html", "quoted-printable", "utf-8", "", "<p>Καλημέρα</p>\n" + longLine},
           {"attachment", "text/csv", "quoted-printable", "utf-8", "data.csv", "a;b\n1;€\n"},
           {"attachment", "application/octet-stream", "base64", "", "", binary(1, 6)}}},
-        // Edited after composing: a part deleted.
-        {u("raw binary body, awkward names, no recipients; edited"), {u("Robot"), u("robot@example.com")},
+        // Edited after composing: 8bit, so the quoted boundary lines stand in the body as they are.
+        {u("raw binary body, awkward names, no recipients; edited, boundary quoted"), {u("Robot"), u("robot@example.com")},
          {}, {}, QString(), QString(), {},
          {{"text", "text/plain", "8bit", "utf-8", "", "line\r\nwith CR LF\r\nand a lone\rCR\n"},
           {"attachment", "application/octet-stream", "binary", "", "raw.bin", binary(4000, 7)},
@@ -220,6 +220,12 @@ void tst_ComposeInterop::initTestCase()
             QVERIFY(!dev.deletePart(int(parts.size())));
             QVERIFY(dev.deletePart(1));
             QVERIFY(!dev.setPartData(int(c.parts.size()), "x"));
+            // Part 0 replaced by text that quotes the boundary: the boundary changes.
+            static const QRegularExpression bnd(u"boundary=\"([^\"]+)\""_s);
+            const QByteArray old = bnd.match(QString::fromLatin1(dev.rfc822Message())).captured(1).toLatin1();
+            c.parts[0].data += "\n--" + old + "\nContent-Type: text/plain\n\nnot a part\n--" + old + "--\n";
+            QVERIFY(!old.isEmpty() && dev.setPartData(0, c.parts[0].data));
+            QVERIFY(!dev.rfc822Message().contains("boundary=\"" + old + "\""));
         }
         QCOMPARE(e->getMessageID(), dev.getDescriptor().messageID);
         ids << e->getID();
