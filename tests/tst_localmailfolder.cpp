@@ -441,6 +441,8 @@ void tst_LocalMailFolder::threading()
     QVERIFY(f.reparentByRelated(f.indexIDict()->find(byRefs)));
     QCOMPARE(parentOf(byRefs), c);
     QVERIFY(!f.reparentBySubject(f.indexIDict()->find(byRefs)));
+    const QString selfFirst = mail(11, "References: <m11@example.org> <m3@example.org>\r\n");  // itself: next one
+    QVERIFY(f.reparentByRelated(f.indexIDict()->find(selfFirst)) && parentOf(selfFirst) == c);
 }
 
 // Threading a list links exactly as threading its messages one by one:

@@ -44,6 +44,7 @@ void TestMailFolderModel::corpus_data()
     QTest::addColumn<bool>("threaded");
     QTest::addColumn<int>("column");
     QTest::newRow("flat, folder order") << false << -1;
+    QTest::newRow("flat by subject") << false << int(MailFolderModel::SubjectColumn);
     QTest::newRow("threaded by size") << true << int(MailFolderModel::SizeColumn);
     QTest::newRow("threaded by sender") << true << int(MailFolderModel::FromColumn);
 }
