@@ -333,7 +333,7 @@ void tst_LocalMailFolder::deleteMoveCopy()
     const MessageDescriptor d = descriptor(dst, moved);
     QCOMPARE(QStringList({d.uid, d.account}), QStringList({u"uid-a"_s, u"acct"_s}));
     QCOMPARE(MessageDevice(dst.indexIDict()->find(moved)).rfc822Message(), message(1));
-    QVERIFY(!dst.moveMessage(QStringList{ids[1], u"{nope}"_s}));
+    QVERIFY(!dst.moveMessage(QStringList{ids[1], u"{nope}"_s}) && !dst.copyMessage(QStringList{u"{nope}"_s}));
     QVERIFY(dst.moveMessage(QStringList{"a/"_L1 + ids[1], ids[3], foreign}));
     QCOMPARE(QList<int>({f.getMessageCount(), other.getMessageCount(), dst.getMessageCount()}), QList<int>({0, 0, 5}));
 }
