@@ -25,7 +25,7 @@ size_t IndexCollection::probe(quint64 hash, Eq eq) const
         return npos;
     const size_t mask = _table.size() - 1;
     const quint32 h32 = quint32(hash);
-    for (size_t i = size_t(hash >> 32 ^ hash) & mask;; i = (i + 1) & mask) {
+    for (size_t i = home(hash);; i = (i + 1) & mask) {
         const Bucket& b = _table[i];
         if (b.slot1 == Empty)
             return npos;
@@ -50,7 +50,7 @@ void IndexCollection::prefetch(quint64 hash) const
 {
 #if defined(__GNUC__) || defined(__clang__)
     if (!_table.empty())
-        __builtin_prefetch(&_table[size_t(hash >> 32 ^ hash) & (_table.size() - 1)]);
+        __builtin_prefetch(&_table[home(hash)]);
 #else
     Q_UNUSED(hash);
 #endif
@@ -78,7 +78,7 @@ void IndexCollection::placeAll()
         if (!_slots[s])
             continue;
         const quint64 hash = _slots[s]->idHash();
-        size_t i = size_t(hash >> 32 ^ hash) & mask;
+        size_t i = home(hash);
         while (_table[i].slot1 != Empty)
             i = (i + 1) & mask;
         _table[i] = {quint32(s + 1), quint32(hash)};
@@ -115,7 +115,7 @@ IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e, std::unique_p
         placeAll();
     }
     const size_t mask = _table.size() - 1;
-    size_t i = size_t(hash >> 32 ^ hash) & mask;
+    size_t i = home(hash);
     while (_table[i].slot1 != Empty && _table[i].slot1 != Removed)
         i = (i + 1) & mask;
     if (_table[i].slot1 == Empty)

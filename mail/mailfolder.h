@@ -82,6 +82,9 @@ private:
         quint32 slot1 = Empty;  // slot + 1, or Empty / Removed
         quint32 hash = 0;       // low bits of the ID hash
     };
+    // The bucket where the search for an ID with \a hash starts (the table
+    // is not empty).
+    size_t home(quint64 hash) const { return size_t(hash >> 32 ^ hash) & (_table.size() - 1); }
     template <typename Eq>
     size_t probe(quint64 hash, Eq eq) const;  // bucket of a match, or npos
     void placeAll();
