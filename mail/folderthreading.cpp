@@ -5,6 +5,7 @@
 #include "mailfolder.h"
 
 #include "indexclass.h"
+#include "indexrecord_p.h"
 #include "messagedevice.h"
 #include "streamio_p.h"
 
@@ -14,7 +15,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstring>
 
 #include <limits>
 
@@ -40,20 +40,10 @@ public:
         return scan();
     }
 
-    QString inReplyTo() const
-    {
-        const quint32 n = word(inReplyToAt);
-        if (n == Null)
-            return QString();
-        QString s(qsizetype(n / 2), Qt::Uninitialized);
-        qFromBigEndian<char16_t>(b.constData() + inReplyToAt + 4, n / 2, s.data());
-        return s;
-    }
+    QString inReplyTo() const { return Orvane::rawString(data(), inReplyToAt); }
     bool parentIndexIDIs(const QString& s) const
     {
-        const QByteArray stored =
-            parent.isNull() ? QByteArray::fromRawData(b.constData() + parentAt, stringSpan(parentAt)) : parent;
-        return stored == encode(s);
+        return parent.isNull() ? Orvane::rawStringEquals(data(), parentAt, s) : parent == encode(s);
     }
     bool referencesContain(const QString& s) const { return listContains(referencesAt, refs, s); }
     bool relatedContain(const QString& s) const { return listContains(relatedAt, related, s); }
@@ -86,8 +76,6 @@ public:
     }
 
 private:
-    static constexpr quint32 Null = 0xffffffff;
-
     // Strings appended to a list, encoded as stored.
     struct Added {
         QByteArray bytes;
@@ -99,26 +87,9 @@ private:
         }
     };
 
-    quint32 word(qint64 at) const { return qFromBigEndian<quint32>(b.constData() + at); }
-
-    // Bytes of the string at \a at, length word included; -1 when it runs
-    // past the record or has an odd byte length.
-    qint64 stringSpan(qint64 at) const
-    {
-        if (at < 0 || at + 4 > b.size())
-            return -1;
-        const quint32 n = word(at);
-        if (n == Null)
-            return 4;
-        if (n % 2 || qint64(n) > b.size() - at - 4)
-            return -1;
-        return 4 + qint64(n);
-    }
-    qint64 skipString(qint64 at) const
-    {
-        const qint64 n = stringSpan(at);
-        return n < 0 ? -1 : at + n;
-    }
+    const uchar* data() const { return reinterpret_cast<const uchar*>(b.constData()); }
+    quint32 word(qint64 at) const { return quint32(Orvane::readInt(data() + at)); }
+    qint64 skipString(qint64 at) const { return Orvane::skipQString(data(), b.size(), at); }
     // Each element takes at least 4 bytes, so a hostile count ends at the
     // end of the record.
     qint64 skipList(qint64 at) const
@@ -171,19 +142,14 @@ private:
     // \a s. Null and empty strings compare equal, as QString does.
     bool listContains(qint64 at, const Added& added, const QString& s) const
     {
-        const QByteArray want = encode(s);
-        const qint64 wantLen = s.isEmpty() ? 0 : want.size() - 4;
-        auto scanList = [&](const char* data, qint64 p, quint32 n) {
-            for (; n > 0; --n) {
-                const quint32 len = qFromBigEndian<quint32>(data + p);
-                const qint64 bytes = len == Null ? 0 : qint64(len);
-                if (bytes == wantLen && std::memcmp(data + p + 4, want.constData() + 4, size_t(bytes)) == 0)
+        auto scanList = [&s](const uchar* d, qint64 p, quint32 n) {
+            for (; n > 0; --n, p += Orvane::rawStringSize(d, p))
+                if (Orvane::rawStringEquals(d, p, s))
                     return true;
-                p += 4 + bytes;
-            }
             return false;
         };
-        return scanList(b.constData(), at + 4, word(at)) || scanList(added.bytes.constData(), 0, added.count);
+        return scanList(data(), at + 4, word(at))
+            || scanList(reinterpret_cast<const uchar*>(added.bytes.constData()), 0, added.count);
     }
 
     QByteArray b;

@@ -27,21 +27,6 @@ bool lengthAt(const uchar* d, qint64 size, qint64 pos, quint32* len)
     return true;
 }
 
-// Skips a QString record as QDataStream reads one; -1 when the reader
-// would fail (short, or an odd byte count).
-qint64 skipQString(const uchar* d, qint64 size, qint64 pos)
-{
-    quint32 len = 0;
-    if (!lengthAt(d, size, pos, &len))
-        return -1;
-    pos += 4;
-    if (len == NullLength || len == 0)
-        return pos;
-    if (len & 1u || qint64(len) > size - pos)
-        return -1;
-    return pos + len;
-}
-
 // Skips a QCString record; its content (up to its first NUL, as the reader
 // keeps it) goes to \a text / \a textLen when asked. \a canonical is
 // cleared unless the writer would write the same bytes for what is read.
@@ -77,6 +62,19 @@ bool is(const char* t, qsizetype n, const char* lit)
 }
 
 } // namespace
+
+qint64 skipQString(const uchar* d, qint64 size, qint64 pos)
+{
+    quint32 len = 0;
+    if (!lengthAt(d, size, pos, &len))
+        return -1;
+    pos += 4;
+    if (len == NullLength || len == 0)
+        return pos;
+    if (len & 1u || qint64(len) > size - pos)
+        return -1;
+    return pos + len;
+}
 
 struct IndexImage::Mapping {
     QFile file;

@@ -62,6 +62,10 @@ struct RawRecord {
 /// False when the stream readers would fail on it (short, or corrupt).
 ORVANEMAIL_EXPORT bool scanRecord(const uchar* d, qint64 size, qint64 pos, RawRecord* r);
 
+/// Skips the QString record at \a pos of \a d (\a size bytes) as
+/// QDataStream reads one; -1 when the reader would fail (short, or an odd
+/// byte count). A negative \a pos gives -1.
+qint64 skipQString(const uchar* d, qint64 size, qint64 pos);
 /// Position of string field \a k (0 ID, 1 parent ID, 2 message ID) of the
 /// record at \a rec (the record was accepted by scanRecord()).
 qint64 stringFieldAt(const uchar* d, qint64 rec, int k);
