@@ -33,6 +33,13 @@ inline Run runTool(const QStringList& args, const QString& configHome,
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
+/// The contents of \a path; a null array when it cannot be read.
+inline QByteArray readTestFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 /// Writes \a data to \a path; the path, or a null string on failure.
 inline QString writeTestFile(const QString& path, const QByteArray& data)
 {

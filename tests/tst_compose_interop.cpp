@@ -354,9 +354,7 @@ void tst_ComposeInterop::versionsInMessagesFile()
     const QByteArray text = compose(f, [](MessageDescriptor&) {},
         {{"text", "text/plain", "7bit", "us-ascii", "", "<A&"}, {"attachment", "text/plain", "7bit", "", "b.txt", "B"}},
         &e);
-    QFile file(path + "/messages"_L1);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray all = file.readAll();
+    const QByteArray all = readTestFile(path + "/messages"_L1);
     // Two versions: the second's separator line ends where the entry's text starts.
     const qsizetype second = all.indexOf("\r\nFrom - ") + 2;
     QVERIFY(all.startsWith("From - ") && second > 1 && all.indexOf("\r\n", second) + 2 == e->getUniblockOffset());
@@ -367,8 +365,8 @@ void tst_ComposeInterop::versionsInMessagesFile()
     QCOMPARE(MessageDevice(e).html(false), u"&lt;A&amp;"_s);
 
     const long offset = p0->offset;
-    QVERIFY(file.remove());
-    QTest::ignoreMessage(QtDebugMsg, ("No reading rights for " + QFile::encodeName(file.fileName())).constData());
+    QVERIFY(QFile::remove(path + "/messages"_L1));
+    QTest::ignoreMessage(QtDebugMsg, ("No reading rights for " + QFile::encodeName(path + "/messages"_L1)).constData());
     QVERIFY(!MessageDevice(e).saveMessage(-1, QByteArray()));
     QCOMPARE(long(e->getPartAt(0)->offset), offset);
 }

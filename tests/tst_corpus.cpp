@@ -51,11 +51,6 @@ QList<QJsonArray> pythonReads(const QStringList& files)
     return out;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 bool hasLineBreak(const QByteArray& a) { return a.contains('\r') || a.contains('\n'); }
 
 QString row(const MimePart& p)
@@ -112,7 +107,7 @@ void tst_Corpus::partTable_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QStringList>("expected");
     QMap<QString, QStringList> rows;
-    for (const QByteArray& line : readFile(MessagesDir + QStringLiteral("PARTS.tsv")).split('\n')) {
+    for (const QByteArray& line : readTestFile(MessagesDir + QStringLiteral("PARTS.tsv")).split('\n')) {
         if (line.isEmpty() || line.startsWith('#') || line.startsWith("file\t"))
             continue;
         QList<QByteArray> cols = line.split('\t');
@@ -129,7 +124,7 @@ void tst_Corpus::partTable()
 {
     QFETCH(QString, file);
     QFETCH(QStringList, expected);
-    const QByteArray text = readFile(MessagesDir + file);
+    const QByteArray text = readTestFile(MessagesDir + file);
     QVERIFY(!text.isEmpty());
     const MessageClass m{QCString(text)};
     QStringList got;
@@ -152,7 +147,7 @@ void tst_Corpus::agreement()
     QStringList unexpected;
     for (const QJsonArray& r : py) {
         const QString path = r.at(0).toString();
-        const QByteArray text = readFile(path);
+        const QByteArray text = readTestFile(path);
         const MessageClass m{QCString(text)};
         QStringList types;
         for (const auto& p : m.partList) {
@@ -200,7 +195,7 @@ void tst_Corpus::sweep()
     for (const QString& path : corpusFiles()) {
         QList<std::pair<QByteArray, QByteArray>> folded; // name, value with its folds
         bool open = false;
-        for (QByteArray line : readFile(path).split('\n')) {
+        for (QByteArray line : readTestFile(path).split('\n')) {
             if (open && (line.startsWith(' ') || line.startsWith('\t'))) {
                 folded.last().second += '\n' + line;
                 continue;

@@ -40,11 +40,6 @@ private slots:
     void threadingLargeBatch();
 
 private:
-    static QByteArray read(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     QString newFolderPath(const QString& name = u"box"_s)
     {
         const QString p = tmp.path() + u'/' + name + QString::number(++serial);
@@ -99,21 +94,21 @@ void tst_LocalMailFolder::storeAndFlags()
     const QCString text("Subject: x\r\n\r\nhello");
     const QString id = f.createMessage(text, "u1", when, u"acct"_s, nullptr, false, 0);
     const QByteArray separator = "From - " + QByteArray(QCString(DateClass(when))) + "\r\n";
-    QCOMPARE(read(path + "/messages"_L1), separator + text + "\r\n");
+    QCOMPARE(readTestFile(path + "/messages"_L1), separator + text + "\r\n");
     IndexClass* e = f.indexIDict()->find(id);
     QCOMPARE(QList<long>({e->getUniblockOffset(), e->getUniblockLength(), e->getDescriptorOffset(), e->getDescriptorLength()}),
-             QList<long>({long(separator.size()), 19L, 0L, long(read(path + "/descriptor"_L1).size())}));
+             QList<long>({long(separator.size()), 19L, 0L, long(readTestFile(path + "/descriptor"_L1).size())}));
     MessageDescriptor d = descriptor(f, id);
     QCOMPARE(QStringList({d.account, d.uid, d.indexID, d.status}), QStringList({u"acct"_s, u"u1"_s, id, u"New"_s}));
     QCOMPARE(f.getUnread(), 1u);
-    const QByteArray one = read(f.getIndexFileName());
+    const QByteArray one = readTestFile(f.getIndexFileName());
     QVERIFY(one.startsWith(indexFile({})));
     // Stored as read, with no uid: the uid and message ID become the index ID.
     const QString readId = f.createMessage(message(2), "", when, QString(), nullptr, false, 1);
     QCOMPARE(f.getUnread(), 1u);
     d = descriptor(f, readId);
     QCOMPARE(QStringList({d.status, d.messageID, d.uid}), QStringList({u"Read"_s, readId, readId}));
-    const QByteArray two = read(f.getIndexFileName());
+    const QByteArray two = readTestFile(f.getIndexFileName());
     QVERIFY(two.startsWith(one) && two.size() > one.size());
     // Batches sync every 300 messages, the rest when the folder closes.
     {
@@ -156,7 +151,7 @@ void tst_LocalMailFolder::indexOnLoad()
         + " attempted to read an older version or invalid index                   cache, discarding index...";
     QTest::ignoreMessage(QtDebugMsg, diag.constData());
     QCOMPARE(LocalMailFolder(path).getMessageCount(), 0);
-    QCOMPARE(read(index), old);  // left as it is
+    QCOMPARE(readTestFile(index), old);  // left as it is
 }
 
 void tst_LocalMailFolder::damagedIndexKeepsHead_data()
@@ -179,7 +174,7 @@ void tst_LocalMailFolder::damagedIndexKeepsHead()
         for (int i = 0; i < 3; ++i)
             store(f, i, true);
     }
-    writeTestFile(path + "/index"_L1, read(path + "/index"_L1).chopped(cut) + garbage);
+    writeTestFile(path + "/index"_L1, readTestFile(path + "/index"_L1).chopped(cut) + garbage);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(u"index file damaged after \\d+ records"_s));
     {
         LocalMailFolder f(path);
@@ -283,7 +278,7 @@ void tst_LocalMailFolder::compaction()
         for (const char* left : {"/messagesnew", "/descriptornew", "/compact.commit"})
             QVERIFY(!QFile::exists(path + QLatin1String(left)));
         QVERIFY(f.getMessageCount() == 4 && !f.indexIDict()->find(ids[1]));
-        const QByteArray msgs = read(path + "/messages"_L1);
+        const QByteArray msgs = readTestFile(path + "/messages"_L1);
         QVERIFY(!msgs.contains("message 1"));
         qint64 descTotal = f.indexIDict()->find(ids[4])->getDescriptorLength();
         for (int i : {0, 2, 3}) {
@@ -296,7 +291,7 @@ void tst_LocalMailFolder::compaction()
             QCOMPARE(descriptor(f, ids[i]).indexID, ids[i]);
             descTotal += e->getDescriptorLength();
         }
-        QCOMPARE(qint64(read(path + "/descriptor"_L1).size()), descTotal);
+        QCOMPARE(qint64(readTestFile(path + "/descriptor"_L1).size()), descTotal);
         QTest::ignoreMessage(QtDebugMsg, "Folder compressing isn't yet available.");
         QVERIFY(f.compact(1));
         entries = f.getEntryList(QString());
@@ -357,16 +352,16 @@ void tst_LocalMailFolder::deleteScrubsEveryVersion()
             dev.saveDescriptor();
         }
     }
-    QByteArray messages = read(path + "/messages"_L1);
-    const QByteArray descriptors = read(path + "/descriptor"_L1);
+    QByteArray messages = readTestFile(path + "/messages"_L1);
+    const QByteArray descriptors = readTestFile(path + "/descriptor"_L1);
     {
         LocalMailFolder f(path);
         IndexClass* e = f.indexIDict()->find(gone);
         messages.replace(e->getUniblockOffset(), e->getUniblockLength(), QByteArray(e->getUniblockLength(), '\0'));
         QVERIFY(f.deleteMessage(e));
     }
-    QCOMPARE(read(path + "/messages"_L1), messages);
-    const QByteArray now = read(path + "/descriptor"_L1);
+    QCOMPARE(readTestFile(path + "/messages"_L1), messages);
+    const QByteArray now = readTestFile(path + "/descriptor"_L1);
     QCOMPARE(now.size(), descriptors.size());
     for (qsizetype i = 0; i < now.size(); ++i)
         QVERIFY2(now[i] == descriptors[i] || now[i] == '\0', qPrintable(QString::number(i)));
@@ -397,14 +392,14 @@ void tst_LocalMailFolder::shouldExpungeThreshold()
     store(f, 1);
     f.createMessage();      // a draft: no text, no separator counted
     QVERIFY(f.compact(0));  // no waste now
-    const QByteArray msgs = read(path + "/messages"_L1), desc = read(path + "/descriptor"_L1);
+    const QByteArray msgs = readTestFile(path + "/messages"_L1), desc = readTestFile(path + "/descriptor"_L1);
     for (int extra : {2400, 2401}) {
         writeTestFile(path + "/messages"_L1, msgs + QByteArray(100000, 'x'));
         writeTestFile(path + "/descriptor"_L1, desc + QByteArray(extra, 'y'));
         QTest::ignoreMessage(QtDebugMsg, "localmailfolder: computing waste...");
         QCOMPARE(f.expunge(false), extra == 2401);
     }
-    QCOMPARE(read(path + "/messages"_L1).size(), msgs.size());
+    QCOMPARE(readTestFile(path + "/messages"_L1).size(), msgs.size());
     QVERIFY(f.expunge(true));
 }
 
@@ -499,9 +494,9 @@ void tst_LocalMailFolder::threadingLargeBatch()
             ids << store(f, i, true, i ? "In-Reply-To: <m" + QByteArray::number(i - 1) + "@example.org>\r\n" : "");
         f.sync();
         f.reparentIndex(f.indexIDict()->entries());
-        const QByteArray files = read(f.getDescriptorFileName()) + read(f.getIndexFileName());
+        const QByteArray files = readTestFile(f.getDescriptorFileName()) + readTestFile(f.getIndexFileName());
         f.reparentIndex(f.indexIDict()->entries());
-        QCOMPARE(read(f.getDescriptorFileName()) + read(f.getIndexFileName()), files);
+        QCOMPARE(readTestFile(f.getDescriptorFileName()) + readTestFile(f.getIndexFileName()), files);
     }
     LocalMailFolder f(path);
     for (int i = 0; i < n; ++i) {

@@ -7,6 +7,7 @@
 #include <smtpsubmission.h>
 
 #include "smtp/scriptedserver.h"
+#include "toolrun.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -167,8 +168,7 @@ private:
     // The n-th file a peer stored; null when there is none.
     QByteArray storedFile(int peer, int n, const char* suffix) const
     {
-        QFile f(dir.filePath(QString::asprintf("store%d/%06d%s", peer, n, suffix)));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return readTestFile(dir.filePath(QString::asprintf("store%d/%06d%s", peer, n, suffix)));
     }
 };
 
@@ -432,10 +432,9 @@ void tst_Smtp::oldCorpus()
                             "Subject: n\n\n.", "Subject: big\n\n" + QByteArray(200000, 'x') + '\n'
                                 + QByteArray(".line\n").repeated(300000)};
     for (QDirIterator it(T(ORVANE_CORPUS_DIR), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        QFile f(it.next());
-        if (!f.fileName().endsWith(QLatin1String(".md")) && !f.fileName().endsWith(QLatin1String(".tsv"))
-            && f.open(QIODevice::ReadOnly))
-            texts << f.readAll();
+        const QString path = it.next();
+        if (!path.endsWith(QLatin1String(".md")) && !path.endsWith(QLatin1String(".tsv")))
+            texts << readTestFile(path);
     }
     const QString server = QStringLiteral("127.0.0.1:%1").arg(ports[0]);
     for (const QByteArray& text : texts) {

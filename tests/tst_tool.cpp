@@ -109,7 +109,6 @@ void tst_Tool::codec()
                       viaStdin ? input : QByteArray());
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.rc, 0);
-    QCOMPARE(r.out.size(), expected.size());
     QVERIFY2(r.out == expected, "the tool's output differs from the library's");
 }
 

@@ -102,9 +102,7 @@ void TestViewer::showsMessage()
     const QString target = tmp.filePath(u"saved.bin"_s);
     w->askSavePath = [&target](const QString&) { return target; };
     QTest::keyClick(w->attachmentList(), Qt::Key_S, Qt::ControlModifier);
-    QFile saved(target);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), bytes);
+    QCOMPARE(readTestFile(target), bytes);
     QVERIFY(!w->saveAttachment(tmp.filePath(u"no/such/dir/x"_s)));
     QCOMPARE(errors.size(), 1);
     errors.clear();
