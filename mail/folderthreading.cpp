@@ -313,8 +313,7 @@ void MailFolder::reparentIndex(const std::vector<IndexClass*>& entries)
         cd = changedAt.contains(e) ? &changed[changedAt.value(e)].second : &own;
         if (!cd->parentIndexIDIs(parentID))
             keep(e, cd, &own)->setParentIndexID(parentID);
-        e->_parentID = parentID;
-        e->_lazy &= quint8(~IndexClass::ParentLazy);
+        e->linkParent(parentID);
         indexCollection.noteParentLinked(parentID);
         if (changed.size() >= 4096)
             flush();
@@ -344,8 +343,7 @@ bool MailFolder::linkToParent(IndexClass* e, const QString& parentID)
             pd.relatedIndexIDList.append(e->getID());
         par.saveDescriptor();
     }
-    e->_parentID = parentID;  // set directly: the tables learn it below
-    e->_lazy &= quint8(~IndexClass::ParentLazy);
+    e->linkParent(parentID);  // the tables learn it below
     indexCollection.noteParentLinked(parentID);
     saveIndex(e);
     return true;

@@ -5,24 +5,125 @@
 #include "messagefactory.h"
 #include "mimepart.h"
 #include "orvanelog_p.h"
+#include "storeio_p.h"
 #include "streamio_p.h"
 
+#include <atomic>
 #include <cstring>
+#include <new>
 
-IndexClass::IndexClass(MailFolder* parent, const QString& id)
-    : _parent(parent), _id(id), _parentID(QLatin1String("")), _messageID(QLatin1String(""))
+// Under AddressSanitizer entries come from the global allocator, so that a
+// use after free of an entry is still reported.
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVANE_ENTRY_SLABS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVANE_ENTRY_SLABS 1
+#endif
+#endif
+#ifndef ORVANE_ENTRY_SLABS
+#define ORVANE_ENTRY_SLABS 1
+#endif
+
+namespace {
+
+// A block of entries, aligned on its size so that an entry finds its block
+// from its own address. It counts its live entries, plus one while a
+// thread still fills it; the last release frees it.
+struct Slab {
+    static constexpr size_t Bytes = size_t(8) << 20;
+    static constexpr size_t Slot = (sizeof(IndexClass) + 15) & ~size_t(15);
+    static constexpr size_t First = (sizeof(std::atomic<size_t>) + 15) & ~size_t(15);
+    std::atomic<size_t> live{1};
+
+    static Slab* of(void* entry) { return reinterpret_cast<Slab*>(quintptr(entry) & ~quintptr(Bytes - 1)); }
+    void release()
+    {
+        if (live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            this->~Slab();
+            ::operator delete(static_cast<void*>(this), std::align_val_t(Bytes));
+        }
+    }
+};
+
+// The block a thread is filling, and how far.
+struct Filling {
+    Slab* slab = nullptr;
+    size_t used = 0;
+    ~Filling()
+    {
+        if (slab)
+            slab->release();
+    }
+    void* take()
+    {
+        if (!slab || used + Slab::Slot > Slab::Bytes) {
+            void* block = ::operator new(Slab::Bytes, std::align_val_t(Slab::Bytes));
+            Orvane::StoreIO::adviseHugePages(block, qint64(Slab::Bytes));
+            if (slab)
+                slab->release();
+            slab = new (block) Slab;
+            used = Slab::First;
+        }
+        slab->live.fetch_add(1, std::memory_order_relaxed);
+        void* p = reinterpret_cast<char*>(slab) + used;
+        used += Slab::Slot;
+        return p;
+    }
+};
+
+} // namespace
+
+void* IndexClass::operator new([[maybe_unused]] size_t size)
 {
+#if ORVANE_ENTRY_SLABS
+    if (size == sizeof(IndexClass)) {
+        thread_local Filling filling;
+        return filling.take();
+    }
+#endif
+    return ::operator new(size);
+}
+
+void IndexClass::operator delete(void* p, [[maybe_unused]] size_t size)
+{
+#if ORVANE_ENTRY_SLABS
+    if (size == sizeof(IndexClass)) {
+        Slab::of(p)->release();
+        return;
+    }
+#endif
+    ::operator delete(p);
+}
+
+struct IndexClass::Held {
+    QString id;
+    QString parentID = QLatin1String("");
+    QString messageID = QLatin1String("");
+    std::vector<std::unique_ptr<MimePart>> parts;
+};
+
+IndexClass::Held& IndexClass::held() const
+{
+    if (!_held)
+        _held = std::make_unique<Held>();
+    return *_held;
+}
+
+IndexClass::IndexClass(MailFolder* parent, const QString& id) : _parent(parent)
+{
+    held().id = id;
 }
 
 IndexClass::IndexClass(MailFolder* parent, std::shared_ptr<const Orvane::IndexImage> image, qint64 at,
                        const Orvane::RawRecord& r)
     : _parent(parent),
+      _image(std::move(image)),
+      _record(at),
       _descriptorOffset(r.fields[0]),
       _descriptorLength(r.fields[1]),
       _uniblockOffset(r.fields[2]),
       _uniblockLength(r.fields[3]),
-      _image(std::move(image)),
-      _record(at),
       _lazyPartCount(r.partCount),
       _multipartOnly(r.fields[4]),
       _unreadMark(r.fields[5]),
@@ -32,24 +133,27 @@ IndexClass::IndexClass(MailFolder* parent, std::shared_ptr<const Orvane::IndexIm
 
 IndexClass::IndexClass(const IndexClass& other)
     : _parent(nullptr),
-      _id(other._id),
-      _parentID(other._parentID),
-      _messageID(other._messageID),
+      _image(other._image),
+      _record(other._record),
+      _partShift(other._partShift),
       _descriptorOffset(other._descriptorOffset),
       _descriptorLength(other._descriptorLength),
       _uniblockOffset(other._uniblockOffset),
       _uniblockLength(other._uniblockLength),
-      _image(other._image),
-      _record(other._record),
-      _partShift(other._partShift),
       _lazyPartCount(other._lazyPartCount),
       _multipartOnly(other._multipartOnly),
       _unreadMark(other._unreadMark),
       _lazy(other._lazy)
 {
-    _partList.reserve(other._partList.size());
-    for (const auto& p : other._partList)
-        _partList.push_back(std::make_unique<MimePart>(*p));
+    if (!other._held)
+        return;
+    Held& h = held();
+    h.id = other._held->id;
+    h.parentID = other._held->parentID;
+    h.messageID = other._held->messageID;
+    h.parts.reserve(other._held->parts.size());
+    for (const auto& p : other._held->parts)
+        h.parts.push_back(std::make_unique<MimePart>(*p));
 }
 
 qint64 IndexClass::fieldAt(int k) const
@@ -59,46 +163,46 @@ qint64 IndexClass::fieldAt(int k) const
 
 QString IndexClass::getID() const
 {
-    return _lazy & IdLazy ? Orvane::rawString(_image->data(), fieldAt(0)) : _id;
+    return _lazy & IdLazy ? Orvane::rawString(_image->data(), fieldAt(0)) : held().id;
 }
 
 void IndexClass::setID(const QString& id)
 {
-    _id = id;
+    held().id = id;
     _lazy &= quint8(~IdLazy);
 }
 
 QString IndexClass::getParentID() const
 {
-    return _lazy & ParentLazy ? Orvane::rawString(_image->data(), fieldAt(1)) : _parentID;
+    return _lazy & ParentLazy ? Orvane::rawString(_image->data(), fieldAt(1)) : held().parentID;
 }
 
 bool IndexClass::hasParent() const
 {
-    return _lazy & ParentLazy ? !Orvane::rawStringEmpty(_image->data(), fieldAt(1)) : !_parentID.isEmpty();
+    return _lazy & ParentLazy ? !Orvane::rawStringEmpty(_image->data(), fieldAt(1)) : !held().parentID.isEmpty();
 }
 
 QString IndexClass::getMessageID() const
 {
-    return _lazy & MessageIdLazy ? Orvane::rawString(_image->data(), fieldAt(2)) : _messageID;
+    return _lazy & MessageIdLazy ? Orvane::rawString(_image->data(), fieldAt(2)) : held().messageID;
 }
 
 quint64 IndexClass::idHash() const
 {
-    return _lazy & IdLazy ? Orvane::rawStringHash(_image->data(), fieldAt(0)) : Orvane::stringHash(_id);
+    return _lazy & IdLazy ? Orvane::rawStringHash(_image->data(), fieldAt(0)) : Orvane::stringHash(held().id);
 }
 
 bool IndexClass::idEquals(const QString& id) const
 {
-    return _lazy & IdLazy ? Orvane::rawStringEquals(_image->data(), fieldAt(0), id) : _id == id;
+    return _lazy & IdLazy ? Orvane::rawStringEquals(_image->data(), fieldAt(0), id) : held().id == id;
 }
 
 bool IndexClass::idEquals(const IndexClass& other) const
 {
     if (!(other._lazy & IdLazy))
-        return idEquals(other._id);
+        return idEquals(other.held().id);
     if (!(_lazy & IdLazy))
-        return other.idEquals(_id);
+        return other.idEquals(held().id);
     const qint64 a = fieldAt(0), b = other.fieldAt(0);
     const qint64 na = Orvane::rawStringSize(_image->data(), a);
     const qint64 nb = Orvane::rawStringSize(other._image->data(), b);
@@ -110,12 +214,12 @@ bool IndexClass::idEquals(const IndexClass& other) const
 quint64 IndexClass::messageIDHash() const
 {
     return _lazy & MessageIdLazy ? Orvane::rawStringHash(_image->data(), fieldAt(2))
-                                 : Orvane::stringHash(_messageID);
+                                 : Orvane::stringHash(held().messageID);
 }
 
 quint64 IndexClass::parentIDHash() const
 {
-    return _lazy & ParentLazy ? Orvane::rawStringHash(_image->data(), fieldAt(1)) : Orvane::stringHash(_parentID);
+    return _lazy & ParentLazy ? Orvane::rawStringHash(_image->data(), fieldAt(1)) : Orvane::stringHash(held().parentID);
 }
 
 void IndexClass::decodeParts() const
@@ -128,7 +232,8 @@ void IndexClass::decodeParts() const
                                                      qsizetype(_image->size() - at));
     QDataStream s(bytes);
     Orvane::setupClassicStream(s);
-    _partList.reserve(size_t(_lazyPartCount));
+    auto& parts = held().parts;
+    parts.reserve(size_t(_lazyPartCount));
     for (qint32 i = 0; i < _lazyPartCount && Orvane::streamOk(s); ++i) {
         auto part = std::make_unique<MimePart>();
         s >> *part;
@@ -136,7 +241,7 @@ void IndexClass::decodeParts() const
             break;
         if (_partShift != 0 && (part->offset != 0 || part->length != 0))
             part->offset += _partShift;
-        _partList.push_back(std::move(part));
+        parts.push_back(std::move(part));
     }
     _lazyPartCount = 0;
     _partShift = 0;
@@ -155,7 +260,7 @@ bool IndexClass::inCollection() const
 
 void IndexClass::setMessageID(const QString& id)
 {
-    _messageID = id;
+    held().messageID = id;
     _lazy &= quint8(~MessageIdLazy);
     if (inCollection())
         _parent->indexIDict()->touch();  // the folder's lookups must see it
@@ -163,18 +268,28 @@ void IndexClass::setMessageID(const QString& id)
 
 void IndexClass::setParentID(const QString& id)
 {
-    _parentID = id;
-    _lazy &= quint8(~ParentLazy);
+    linkParent(id);
     if (inCollection())
         _parent->indexIDict()->touch();
+}
+
+void IndexClass::linkParent(const QString& id)
+{
+    held().parentID = id;
+    _lazy &= quint8(~ParentLazy);
+}
+
+int IndexClass::getPartCount() const
+{
+    return _lazy & PartsLazy ? _lazyPartCount : _held ? int(_held->parts.size()) : 0;
 }
 
 MimePart* IndexClass::getPartAt(int i) const
 {
     decodeParts();
-    if (i < 0 || size_t(i) >= _partList.size())
+    if (i < 0 || i >= getPartCount())
         return nullptr;
-    return _partList[size_t(i)].get();
+    return _held->parts[size_t(i)].get();
 }
 
 void IndexClass::setUniblockOffset(long offset, bool adjust)
@@ -189,8 +304,8 @@ void IndexClass::setUniblockOffset(long offset, bool adjust)
                                        orvaneDebug("Hmm, saving an unfinished mail!");
                                });
         _partShift += offset - long(_uniblockOffset);
-    } else if (adjust) {
-        for (const auto& p : _partList) {
+    } else if (adjust && _held) {
+        for (const auto& p : _held->parts) {
             if (p->offset != 0 || p->length != 0)
                 p->offset = offset + (p->offset - _uniblockOffset);
             else
@@ -221,7 +336,7 @@ int IndexClass::getSize() const
         return int(_uniblockLength);
     decodeParts();
     long sum = 0;
-    for (const auto& p : _partList)
+    for (const auto& p : held().parts)
         sum += p->length;
     return int(sum);
 }
@@ -231,8 +346,9 @@ int IndexClass::addPart(std::unique_ptr<MimePart> part, bool adjust)
     decodeParts();
     if (adjust)
         part->offset += _uniblockOffset;
-    _partList.push_back(std::move(part));
-    return int(_partList.size()) - 1;
+    auto& parts = held().parts;
+    parts.push_back(std::move(part));
+    return int(parts.size()) - 1;
 }
 
 int IndexClass::addPart(MimePart* part, bool adjust)
@@ -243,9 +359,9 @@ int IndexClass::addPart(MimePart* part, bool adjust)
 bool IndexClass::removePart(int i)
 {
     decodeParts();
-    if (i < 0 || size_t(i) >= _partList.size())
+    if (i < 0 || i >= getPartCount())
         return false;
-    _partList.erase(_partList.begin() + i);
+    _held->parts.erase(_held->parts.begin() + i);
     return true;
 }
 
@@ -300,9 +416,10 @@ QDataStream& operator<<(QDataStream& s, const IndexClass& e)
             s << held;
         }
     };
-    str(0, IndexClass::IdLazy, e._id);
-    str(1, IndexClass::ParentLazy, e._parentID);
-    str(2, IndexClass::MessageIdLazy, e._messageID);
+    const IndexClass::Held* h = e._held.get();
+    str(0, IndexClass::IdLazy, h ? h->id : QString());
+    str(1, IndexClass::ParentLazy, h ? h->parentID : QString());
+    str(2, IndexClass::MessageIdLazy, h ? h->messageID : QString());
     s << qint32(e._descriptorOffset) << qint32(e._descriptorLength)
       << qint32(e._uniblockOffset) << qint32(e._uniblockLength);
     s << qint32(e._multipartOnly) << qint32(e._unreadMark);
@@ -311,9 +428,10 @@ QDataStream& operator<<(QDataStream& s, const IndexClass& e)
         e.writeParts(s);
         return s;
     }
-    s << qint32(e._partList.size());
-    for (const auto& p : e._partList)
-        s << *p;
+    s << qint32(e.getPartCount());
+    if (h)
+        for (const auto& p : h->parts)
+            s << *p;
     return s;
 }
 
@@ -324,7 +442,8 @@ QDataStream& operator>>(QDataStream& s, IndexClass& e)
     e._image.reset();
     e._partShift = 0;
     e._lazyPartCount = 0;
-    s >> Orvane::bounded(e._id) >> Orvane::bounded(e._parentID) >> Orvane::bounded(e._messageID);
+    IndexClass::Held& h = e.held();
+    s >> Orvane::bounded(h.id) >> Orvane::bounded(h.parentID) >> Orvane::bounded(h.messageID);
     s >> dOff >> dLen >> uOff >> uLen >> multi >> unread >> count;
     e._descriptorOffset = dOff;
     e._descriptorLength = dLen;
@@ -332,7 +451,7 @@ QDataStream& operator>>(QDataStream& s, IndexClass& e)
     e._uniblockLength = uLen;
     e._multipartOnly = multi;
     e._unreadMark = unread;
-    e._partList.clear();
+    h.parts.clear();
     // The count comes from the file: parts are read one by one, never
     // reserved, and reading stops at the first broken record.
     for (qint32 i = 0; i < count && Orvane::streamOk(s); ++i) {
@@ -345,7 +464,7 @@ QDataStream& operator>>(QDataStream& s, IndexClass& e)
         }
         if (!Orvane::streamOk(s))
             break;
-        e._partList.push_back(std::move(part));
+        h.parts.push_back(std::move(part));
     }
     return s;
 }

@@ -42,6 +42,14 @@ public:
     IndexClass& operator=(const IndexClass&) = delete;
     virtual ~IndexClass();
 
+    /// Entries are carved from large blocks shared by the entries of a
+    /// thread (a folder of a million entries would otherwise touch a fresh
+    /// page of memory every few dozen entries); a block is returned when
+    /// its last entry is deleted. Subclasses of another size use the
+    /// global allocator.
+    static void* operator new(size_t size);
+    static void operator delete(void* p, size_t size);
+
     QString getID() const;
     void setID(const QString& id);
     QString getParentID() const;
@@ -74,7 +82,7 @@ public:
     void lock() { _lock = true; }
     void unlock() { _lock = false; }
 
-    int getPartCount() const { return _lazy & PartsLazy ? _lazyPartCount : int(_partList.size()); }
+    int getPartCount() const;
     /// The part at \a i, or null when out of range.
     MimePart* getPartAt(int i) const;
     /// True when the entry has at least one part.
@@ -121,25 +129,29 @@ public:
 private:
     friend class MailFolder;
     enum Lazy : quint8 { IdLazy = 1, ParentLazy = 2, MessageIdLazy = 4, PartsLazy = 8, CanonicalParts = 16 };
+    // The IDs and parts once decoded or assigned; an entry loaded from an
+    // index file has none until then, which keeps it small.
+    struct Held;
+    Held& held() const;
     bool inCollection() const;
     qint64 fieldAt(int k) const;
     void decodeParts() const;
     void writeParts(QDataStream& s) const;
+    /// Sets the parent ID without telling the folder's lookups (threading
+    /// tells them itself).
+    void linkParent(const QString& id);
     MailFolder* _parent;
-    QString _id;
-    QString _parentID;
-    QString _messageID;
-    qint32 _descriptorOffset = 0;
-    qint32 _descriptorLength = 0;
-    qint32 _uniblockOffset = 0;
-    qint32 _uniblockLength = 0;
-    mutable std::vector<std::unique_ptr<MimePart>> _partList;
+    mutable std::unique_ptr<Held> _held;
     // Where undecoded fields still lie: the index image and the record's
     // position in it; which fields are undecoded; how far the parts have
     // moved with the text since the record was written.
     std::shared_ptr<const Orvane::IndexImage> _image;
     qint64 _record = 0;
-    mutable long _partShift = 0;
+    mutable qint64 _partShift = 0;
+    qint32 _descriptorOffset = 0;
+    qint32 _descriptorLength = 0;
+    qint32 _uniblockOffset = 0;
+    qint32 _uniblockLength = 0;
     mutable qint32 _lazyPartCount = 0;
     qint32 _multipartOnly = 0;
     qint32 _unreadMark = 0;

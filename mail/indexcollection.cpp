@@ -60,7 +60,7 @@ void IndexCollection::reserve(size_t n)
 {
     _slots.reserve(n);
     size_t want = 16;
-    while (want < 2 * n)
+    while (want < n + n / 2)  // at most two thirds full
         want *= 2;
     if (want > _table.size()) {
         _table.assign(want, Bucket());
@@ -93,8 +93,14 @@ IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e)
 
 IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced)
 {
+    const quint64 hash = e->idHash();
+    return insert(std::move(e), replaced, hash);
+}
+
+IndexClass* IndexCollection::insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced,
+                                    quint64 hash)
+{
     IndexClass* raw = e.get();
-    const quint64 hash = raw->idHash();
     const size_t at = probe(hash, [&](const IndexClass& held) { return held.idEquals(*raw); });
     if (at != npos) {
         // Replace in place; the old entry is deleted after the new one is

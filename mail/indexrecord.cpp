@@ -9,6 +9,7 @@
 #include <orvaneversion.h>
 
 #include <QFile>
+#include <QtEndian>
 
 #include <cstring>
 
@@ -46,7 +47,10 @@ qint64 skipQCString(const uchar* d, qint64 size, qint64 pos, bool* canonical,
     if (qint64(len) > size - pos)
         return -1;
     const char* s = reinterpret_cast<const char*>(d + pos);
-    const qsizetype n = qsizetype(qstrnlen(s, len));
+    // Part strings are short: a plain scan beats a library call here.
+    qsizetype n = 0;
+    while (n < qsizetype(len) && s[n])
+        ++n;
     if (n != qsizetype(len) - 1)
         *canonical = false;  // no terminating NUL, or one inside
     if (text) {
@@ -242,30 +246,49 @@ bool rawStringEmpty(const uchar* d, qint64 at)
 }
 
 namespace {
-inline quint64 mix(quint64 h, char16_t c)
+// The hash takes four UTF-16 code units at a time, the first in the high
+// bits (the order in which the file stores them), so that a stored string
+// and the same QString hash alike.
+inline quint64 mix(quint64 h, quint64 word)
 {
-    return (h ^ c) * 0x100000001b3ull;
+    h = (h ^ word) * 0x9e3779b97f4a7c15ull;
+    return h ^ (h >> 29);
+}
+inline quint64 unitsWord(const char16_t* u, size_t n)
+{
+    quint64 w = 0;
+    for (size_t i = 0; i < 4; ++i)
+        w = (w << 16) | (i < n ? u[i] : 0);
+    return w;
 }
 } // namespace
 
 quint64 stringHash(const QString& s)
 {
-    quint64 h = 0xcbf29ce484222325ull;
-    for (const QChar c : s)
-        h = mix(h, c.unicode());
-    return h ^ (h >> 29);
+    const auto* u = reinterpret_cast<const char16_t*>(s.utf16());
+    const size_t n = size_t(s.size());
+    quint64 h = mix(0xcbf29ce484222325ull, n);
+    for (size_t i = 0; i < n; i += 4)
+        h = mix(h, unitsWord(u + i, n - i));
+    return h;
 }
 
 quint64 rawStringHash(const uchar* d, qint64 at)
 {
-    quint64 h = 0xcbf29ce484222325ull;
     const quint32 len = quint32(readInt(d + at));
-    if (len != NullLength) {
-        const uchar* p = d + at + 4;
-        for (quint32 i = 0; i < len / 2; ++i)
-            h = mix(h, char16_t((p[2 * i] << 8) | p[2 * i + 1]));
+    const size_t n = len == NullLength ? 0 : len / 2;
+    quint64 h = mix(0xcbf29ce484222325ull, n);
+    const uchar* p = d + at + 4;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        h = mix(h, qFromBigEndian<quint64>(p + 2 * i));
+    if (i < n) {
+        char16_t tail[4] = {};
+        for (size_t k = 0; i + k < n; ++k)
+            tail[k] = char16_t((p[2 * (i + k)] << 8) | p[2 * (i + k) + 1]);
+        h = mix(h, unitsWord(tail, n - i));
     }
-    return h ^ (h >> 29);
+    return h;
 }
 
 QByteArray indexFileBytes(const std::vector<IndexClass*>& entries, bool withHeader)

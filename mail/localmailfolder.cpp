@@ -147,14 +147,20 @@ void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>&
         pos = s.device()->pos();
     }
     setIndexFileIsOurs(true);
-    // Roughly one entry per 300 bytes of file: spares rehashing as it grows.
-    indexCollection.reserve(size_t(size / 300));
+    // Roughly one entry per 400 bytes of file (a record with a part or
+    // two): spares rehashing most of the time as the table grows.
+    indexCollection.reserve(size_t(size / 400));
     int records = 0;
     bool damaged = false;
     // Records are read in chunks: the table slots of a chunk's IDs are
     // fetched while its entries are made, so that inserting them does not
     // wait for memory one entry at a time.
-    std::vector<std::pair<std::unique_ptr<IndexClass>, qint64>> chunk;
+    struct Loaded {
+        std::unique_ptr<IndexClass> entry;
+        qint64 at;
+        quint64 hash;
+    };
+    std::vector<Loaded> chunk;
     chunk.reserve(64);
     while (pos < size && !damaged) {
         while (chunk.size() < 64 && pos < size) {
@@ -172,15 +178,17 @@ void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>&
             // after it: offsets or lengths outside the files only mean that
             // this entry yields no data (every read is bounded by the
             // files, and `check` reports them).
-            chunk.emplace_back(std::make_unique<IndexClass>(this, image, pos, r), pos);
-            indexCollection.prefetch(chunk.back().first->idHash());
+            auto entry = std::make_unique<IndexClass>(this, image, pos, r);
+            const quint64 hash = entry->idHash();
+            indexCollection.prefetch(hash);
+            chunk.push_back({std::move(entry), pos, hash});
             pos = r.end;
         }
         records += int(chunk.size());
-        for (auto& [entry, at] : chunk) {
+        for (auto& [entry, at, hash] : chunk) {
             const bool isUnread = entry->getUnreadMark();
             std::unique_ptr<IndexClass> held;
-            indexCollection.insert(std::move(entry), &held);
+            indexCollection.insert(std::move(entry), &held, hash);
             if (held) {
                 incrementPruneIndexCount();
                 if (held->getUnreadMark() && unread > 0)

@@ -44,6 +44,9 @@ public:
     /// The same, handing a replaced entry to \a replaced instead of
     /// deleting it (one lookup where a caller needs the old entry).
     IndexClass* insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced);
+    /// The same with the entry's idHash() already known (a folder's load
+    /// hashes each ID once, for prefetch() and the insertion).
+    IndexClass* insert(std::unique_ptr<IndexClass> e, std::unique_ptr<IndexClass>* replaced, quint64 idHash);
     /// Removes and deletes the entry under \a id; false when there is none.
     bool remove(const QString& id);
     /// Removes the entry under \a id and hands it over; null when none.
