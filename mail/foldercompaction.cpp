@@ -41,13 +41,8 @@ public:
     qint64 size() const { return _size; }
     bool holds(qint64 off, qint64 len) const { return off >= 0 && len >= 0 && off + len <= _size; }
     const char* mapped(qint64 off) const { return _map ? reinterpret_cast<const char*>(_map) + off : nullptr; }
-    bool read(qint64 off, char* to, qint64 len) const
-    {
-        while (len > 0) {
-            return Orvane::StoreIO::readAt(_file, off, to, len);
-        }
-        return true;
-    }
+    bool read(qint64 off, char* to, qint64 len) const { return Orvane::StoreIO::readAt(_file, off, to, len); }
+    QFile& file() const { return _file; }
 
 private:
     QFile& _file;
@@ -55,8 +50,10 @@ private:
     uchar* _map = nullptr;
 };
 
-// A file being written by compaction, from its start, through a large
-// buffer: few, big writes.
+// A file being written by compaction, from its start: small pieces
+// gather in a large buffer (few, big writes); texts go from file to file
+// inside the system where it can (no copy through this process, and no
+// pages of a mapping to fault in).
 class Sink
 {
 public:
@@ -67,8 +64,10 @@ public:
         if (qint64(_buf.size()) + n > Capacity && !flush())
             return false;
         if (n >= Capacity) {
-            _pos += n;
-            return writeAll(p, n);
+            if (!Orvane::StoreIO::writeAt(_file, _pos, p, n))
+                return false;
+            _written = _pos += n;
+            return true;
         }
         _buf.append(p, n);
         _pos += n;
@@ -76,37 +75,51 @@ public:
     }
     bool copy(const Source& from, qint64 off, qint64 n)
     {
+        if (n >= DirectCopy) {
+            if (!flush() || !Orvane::StoreIO::copyRange(from.file(), off, _file, _pos, n))
+                return false;
+            _written = _pos += n;
+            writeBack();
+            return true;
+        }
         if (const char* m = from.mapped(off))
             return put(m, n);
-        while (n > 0) {
-            if (qint64(_buf.size()) == Capacity && !flush())
-                return false;
-            const qint64 step = qMin(n, Capacity - qint64(_buf.size()));
-            const qsizetype at = _buf.size();
-            _buf.resize(at + step);
-            if (!from.read(off, _buf.data() + at, step))
-                return false;
-            _pos += step;
-            off += step;
-            n -= step;
-        }
+        if (qint64(_buf.size()) + n > Capacity && !flush())
+            return false;
+        const qsizetype at = _buf.size();
+        _buf.resize(at + n);
+        if (!from.read(off, _buf.data() + at, n))
+            return false;
+        _pos += n;
         return true;
     }
     bool flush()
     {
-        const bool ok = writeAll(_buf.constData(), _buf.size());
-        _buf.clear();
+        const bool ok = _buf.isEmpty() || Orvane::StoreIO::writeAt(_file, _written, _buf.constData(), _buf.size());
+        _written = _pos;
+        _buf.resize(0);  // keeps the capacity (clear() would free it)
+        writeBack();
         return ok;
     }
 
 private:
-    static constexpr qint64 Capacity = 4 << 20;
-    bool writeAll(const char* p, qint64 n)
+    // The disk writes what is done while the rest is copied: the final
+    // sync waits for the last stretch only.
+    void writeBack()
     {
-        return n == 0 || _file.write(p, n) == n;
+        if (_written - _started >= WriteBackStep) {
+            Orvane::StoreIO::startWriteBack(_file, _started, _written - _started);
+            _started = _written;
+        }
     }
+    static constexpr qint64 Capacity = 4 << 20;
+    // Shorter texts cost less through the buffer than a call of their own.
+    static constexpr qint64 DirectCopy = 2 << 10;
+    static constexpr qint64 WriteBackStep = 32 << 20;
     QFile& _file;
-    qint64 _pos = 0;
+    qint64 _pos = 0;      // end of what was put
+    qint64 _written = 0;  // end of what reached the file
+    qint64 _started = 0;  // end of what the disk was asked to write
     QByteArray _buf;
 };
 

@@ -61,7 +61,9 @@ void scrubRanges(const QString& path, std::vector<Range> ranges, std::vector<Ran
     if (!f.open(QIODevice::ReadWrite))
         return;
     const qint64 size = f.size();
-    std::sort(live.begin(), live.end());
+    // Entries come in the order their records were written: mostly sorted.
+    if (!std::is_sorted(live.begin(), live.end()))
+        std::sort(live.begin(), live.end());
     std::sort(ranges.begin(), ranges.end());
     // Longest live range so far, for the overlap search below.
     std::vector<qint64> reach(live.size());
@@ -414,6 +416,8 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
     // Never touch bytes that a remaining entry points to (a damaged or
     // foreign log could name them).
     std::vector<Range> liveTexts, liveDescs;
+    liveTexts.reserve(size_t(indexCollection.count()));
+    liveDescs.reserve(size_t(indexCollection.count()));
     for (const IndexClass* e : indexCollection.entries()) {
         liveDescs.push_back({e->getDescriptorOffset(), e->getDescriptorLength()});
         liveTexts.push_back({e->getUniblockOffset(), e->getUniblockLength()});

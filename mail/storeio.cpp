@@ -15,6 +15,24 @@
 
 namespace Orvane::StoreIO {
 
+namespace {
+// Copies through a buffer, with the reads and writes at offsets of this
+// platform.
+bool copyThrough(QFileDevice& from, qint64 fromOff, QFileDevice& to, qint64 toOff, qint64 len)
+{
+    QByteArray buf(qsizetype(qMin<qint64>(len, 1 << 20)), Qt::Uninitialized);
+    while (len > 0) {
+        const qint64 step = qMin<qint64>(len, buf.size());
+        if (!readAt(from, fromOff, buf.data(), step) || !writeAt(to, toOff, buf.constData(), step))
+            return false;
+        fromOff += step;
+        toOff += step;
+        len -= step;
+    }
+    return true;
+}
+} // namespace
+
 #if ORVANE_STORE_POSIX
 
 bool canKeepMapped()
@@ -31,7 +49,9 @@ void adviseSequential(const void* p, qint64 len)
 {
     const quintptr page = quintptr(::sysconf(_SC_PAGESIZE));
     const quintptr a = quintptr(p) & ~(page - 1);
-    ::madvise(reinterpret_cast<void*>(a), size_t(quintptr(p) + quintptr(len) - a), MADV_SEQUENTIAL | MADV_WILLNEED);
+    // Read ahead now. (Sequential advice would let the pages go soon after
+    // use, but entries decode their records from them later.)
+    ::madvise(reinterpret_cast<void*>(a), size_t(quintptr(p) + quintptr(len) - a), MADV_WILLNEED);
 }
 
 void adviseHugePages(void* p, qint64 n)
@@ -68,17 +88,52 @@ bool transferAll(Call call, int fd, Ptr p, qint64 off, qint64 len)
     return true;
 }
 
-bool readAt(QFile& f, qint64 off, char* to, qint64 len)
+bool readAt(QFileDevice& f, qint64 off, char* to, qint64 len)
 {
     return transferAll(::pread, f.handle(), to, off, len);
 }
 
-bool writeAt(QFile& f, qint64 off, const char* p, qint64 len)
+bool writeAt(QFileDevice& f, qint64 off, const char* p, qint64 len)
 {
     return f.flush() && transferAll(::pwrite, f.handle(), p, off, len);
 }
 
-bool syncFile(QFile& f)
+bool copyRange(QFileDevice& from, qint64 fromOff, QFileDevice& to, qint64 toOff, qint64 len)
+{
+    if (!to.flush())
+        return false;
+#if defined(__linux__)
+    loff_t in = fromOff, out = toOff;
+    while (len > 0) {
+        const ssize_t n = ::copy_file_range(from.handle(), &in, to.handle(), &out, size_t(len), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
+            break;  // not between these files: copy through a buffer below
+        if (n <= 0)
+            return false;
+        len -= n;
+    }
+    if (len == 0)
+        return true;
+    fromOff = in;
+    toOff = out;
+#endif
+    return copyThrough(from, fromOff, to, toOff, len);
+}
+
+void startWriteBack(QFileDevice& f, qint64 off, qint64 len)
+{
+#if defined(__linux__)
+    ::sync_file_range(f.handle(), off, len, SYNC_FILE_RANGE_WRITE);
+#else
+    Q_UNUSED(f);
+    Q_UNUSED(off);
+    Q_UNUSED(len);
+#endif
+}
+
+bool syncFile(QFileDevice& f)
 {
     return f.flush() && ::fsync(f.handle()) == 0;
 }
@@ -114,12 +169,12 @@ bool isTerminal(int)
 void adviseSequential(const void*, qint64) {}
 void adviseHugePages(void*, qint64) {}
 
-bool readAt(QFile& f, qint64 off, char* to, qint64 len)
+bool readAt(QFileDevice& f, qint64 off, char* to, qint64 len)
 {
     return f.seek(off) && f.read(to, len) == len;
 }
 
-bool writeAt(QFile& f, qint64 off, const char* p, qint64 len)
+bool writeAt(QFileDevice& f, qint64 off, const char* p, qint64 len)
 {
     const qint64 keep = f.pos();
     const bool ok = f.seek(off) && f.write(p, len) == len && f.flush();
@@ -127,7 +182,14 @@ bool writeAt(QFile& f, qint64 off, const char* p, qint64 len)
     return ok;
 }
 
-bool syncFile(QFile& f)
+bool copyRange(QFileDevice& from, qint64 fromOff, QFileDevice& to, qint64 toOff, qint64 len)
+{
+    return to.flush() && copyThrough(from, fromOff, to, toOff, len);
+}
+
+void startWriteBack(QFileDevice&, qint64, qint64) {}
+
+bool syncFile(QFileDevice& f)
 {
     // QFileDevice has no durable flush of its own; flushing its buffer is
     // what Qt offers (the system writes the cache back on its own).

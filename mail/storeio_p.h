@@ -23,11 +23,18 @@ void adviseSequential(const void* p, qint64 len);
 void adviseHugePages(void* p, qint64 len);
 /// Reads \a len bytes at \a off of the open file \a f into \a to without
 /// moving its position where the platform allows; false on a short read.
-bool readAt(QFile& f, qint64 off, char* to, qint64 len);
+bool readAt(QFileDevice& f, qint64 off, char* to, qint64 len);
 /// Writes \a len bytes at \a off of the open file \a f; false on failure.
-bool writeAt(QFile& f, qint64 off, const char* p, qint64 len);
+bool writeAt(QFileDevice& f, qint64 off, const char* p, qint64 len);
+/// Copies \a len bytes at \a fromOff of \a from to \a toOff of \a to (both
+/// open files), inside the system where it can; false on failure.
+bool copyRange(QFileDevice& from, qint64 fromOff, QFileDevice& to, qint64 toOff, qint64 len);
+/// Starts writing \a len bytes at \a off of \a f back to the disk without
+/// waiting (a later syncFile() then has less to wait for); no-op where
+/// unsupported.
+void startWriteBack(QFileDevice& f, qint64 off, qint64 len);
 /// Flushes \a f to the disk (Qt's buffer and the system's cache).
-bool syncFile(QFile& f);
+bool syncFile(QFileDevice& f);
 /// Makes renames and creations in the directory \a dir durable.
 void syncDirectory(const QString& dir);
 /// Replaces \a to by \a from in one step (readers see the old or the new

@@ -261,10 +261,11 @@ void tst_LocalMailFolder::compaction()
     const QString path = newFolderPath(u"relative"_s), old = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QFileInfo(path).path()));
     QStringList ids, entries;
+    const QByteArray head = "Content-Type: text/plain\r\nX-Pad: " + QByteArray(3000, 'p') + "\r\n";  // a long text
     {
         LocalMailFolder f(QFileInfo(path).fileName());
         for (int i = 0; i < 4; ++i)
-            ids << store(f, i, false, "Content-Type: text/plain\r\n");
+            ids << store(f, i, false, head);
         ids << f.createMessage();
         for (IndexClass* e : f.indexIDict()->entries()) {  // waste: every descriptor saved twice
             MessageDevice dev(e);
@@ -284,7 +285,7 @@ void tst_LocalMailFolder::compaction()
         for (int i : {0, 2, 3}) {
             IndexClass* e = f.indexIDict()->find(ids[i]);
             MessageDevice dev(e);
-            QCOMPARE(dev.rfc822Message(), message(i, "Content-Type: text/plain\r\n"));
+            QCOMPARE(dev.rfc822Message(), message(i, head));
             QByteArray body;
             QVERIFY(dev.getPartData(0, body));
             QCOMPARE(body, "body " + QByteArray::number(i) + "\r\n" + '\0');
