@@ -94,6 +94,7 @@ IndexImage::~IndexImage()
 std::shared_ptr<const IndexImage> IndexImage::open(const QString& path)
 {
     std::shared_ptr<IndexImage> img(new IndexImage);
+    img->_file = true;
     img->_mapping = std::make_unique<Mapping>();
     QFile& f = img->_mapping->file;
     f.setFileName(path);
@@ -289,6 +290,16 @@ quint64 rawStringHash(const uchar* d, qint64 at)
         h = mix(h, unitsWord(tail, n - i));
     }
     return h;
+}
+
+qint64 indexHeaderEnd(const uchar* d, qint64 size)
+{
+    if (size < 4 || (readInt(d) & 1) != 0)  // too short, or an odd byte count
+        return -1;
+    const qint64 end = rawStringSize(d, 0);
+    if (end > size || !rawStringEquals(d, 0, QStringLiteral(ORVANE_MAIL_VERSION)))
+        return -1;
+    return end;
 }
 
 QByteArray indexFileBytes(const std::vector<IndexClass*>& entries, bool withHeader)

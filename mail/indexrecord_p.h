@@ -36,6 +36,9 @@ public:
 
     const uchar* data() const { return _data; }
     qint64 size() const { return _size; }
+    /// True when the bytes are those of a file (open()), false for bytes
+    /// handed over (fromBytes()).
+    bool isFile() const { return _file; }
 
 private:
     IndexImage() = default;
@@ -44,6 +47,7 @@ private:
     QByteArray _bytes;
     const uchar* _data = nullptr;
     qint64 _size = 0;
+    bool _file = false;
 };
 
 /// A record found by scanRecord(): where its parts are and what its fixed
@@ -58,6 +62,9 @@ struct RawRecord {
                                  // writer produces, so it can be copied as is
 };
 
+/// Where the records of the index file \a d (\a size bytes) start: after
+/// its header, which names this version; -1 when it names another or none.
+qint64 indexHeaderEnd(const uchar* d, qint64 size);
 /// Reads the record at \a pos of \a d (\a size bytes) without decoding it.
 /// False when the stream readers would fail on it (short, or corrupt).
 ORVANEMAIL_EXPORT bool scanRecord(const uchar* d, qint64 size, qint64 pos, RawRecord* r);

@@ -133,20 +133,11 @@ void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>&
 {
     const uchar* d = image->data();
     const qint64 size = image->size();
-    qint64 pos = 0;
-    {
-        const QByteArray head = QByteArray::fromRawData(reinterpret_cast<const char*>(d),
-                                                        qsizetype(qMin<qint64>(size, 4096)));
-        QDataStream s(head);
-        Orvane::setupClassicStream(s);
-        QString header;
-        s >> header;
-        if (!Orvane::streamOk(s) || header != QLatin1String(ORVANE_MAIL_VERSION)) {
-            orvaneDebug("Folder %s attempted to read an older version or invalid index                   cache, discarding index...",
-                        qPrintable(name()));
-            return;
-        }
-        pos = s.device()->pos();
+    qint64 pos = Orvane::indexHeaderEnd(d, size);
+    if (pos < 0) {
+        orvaneDebug("Folder %s attempted to read an older version or invalid index                   cache, discarding index...",
+                    qPrintable(name()));
+        return;
     }
     setIndexFileIsOurs(true);
     // Roughly one entry per 400 bytes of file (a record with a part or
@@ -203,7 +194,7 @@ void LocalMailFolder::loadIndex(const std::shared_ptr<const Orvane::IndexImage>&
         }
         chunk.clear();
     }
-    if (damaged) {
+    if (damaged && image->isFile()) {
         // The damaged tail would hide every record appended after it: write
         // the file afresh from what was read.
         saveIndex();
@@ -379,9 +370,7 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
     // messages (descriptors saved again, texts composed again) to scrub.
     bool rewritten = false;
     const auto image = indexFileIsOurs() ? Orvane::IndexImage::open(indexFileName) : nullptr;
-    if (image && image->size() >= 4
-        && Orvane::rawStringSize(image->data(), 0) <= image->size()
-        && Orvane::rawStringEquals(image->data(), 0, QStringLiteral(ORVANE_MAIL_VERSION))) {
+    if (image && Orvane::indexHeaderEnd(image->data(), image->size()) > 0) {
         const uchar* d = image->data();
         const qint64 size = image->size();
         // The kept spans go straight from the mapped log to the new file.
@@ -390,7 +379,7 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
         auto put = [&](qint64 from, qint64 to) {
             ok = ok && out.write(reinterpret_cast<const char*>(d + from), to - from) == to - from;
         };
-        qint64 pos = Orvane::rawStringSize(d, 0), kept = 0;
+        qint64 pos = Orvane::indexHeaderEnd(d, size), kept = 0;
         Orvane::RawRecord r;
         while (pos < size && Orvane::scanRecord(d, size, pos, &r)) {
             if (idHashes.contains(Orvane::rawStringHash(d, pos)) && ids.contains(Orvane::rawString(d, pos))) {

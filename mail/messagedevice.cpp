@@ -10,6 +10,7 @@
 #include "mimepart.h"
 #include "orvanelog_p.h"
 #include "storefile_p.h"
+#include "storeio_p.h"
 #include "streamio_p.h"
 
 #include <QBuffer>
@@ -29,14 +30,16 @@ namespace {
 // the file cannot be opened or does not hold them all.
 QByteArray readRange(const QString& path, qint64 off, qint64 len, bool* opened = nullptr)
 {
+    // One read at the offset, straight into the result: no read buffer
+    // of the file's own for a single record.
     QFile f(path);
-    const bool ok = !path.isEmpty() && f.open(QIODevice::ReadOnly);
+    const bool ok = !path.isEmpty() && f.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     if (opened)
         *opened = ok;
-    if (!ok || off < 0 || len < 0 || off + len > f.size() || !f.seek(off))
+    if (!ok || off < 0 || len <= 0 || off + len > f.size())
         return QByteArray();
-    QByteArray data = f.read(len);
-    if (data.size() != len)
+    QByteArray data(qsizetype(len), Qt::Uninitialized);
+    if (!Orvane::StoreIO::readAt(f, off, data.data(), len))
         return QByteArray();
     return data;
 }
