@@ -90,37 +90,95 @@ QString textOf(const QByteArray& bytes, const QByteArray& charset)
 
 // ---------------------------------------------------------------- import
 
-// Splits an mbox file at its "From " lines (which are not part of the
-// messages); a file that does not start with one is one message.
-QList<QByteArray> splitMbox(const QByteArray& data)
+// Reads an mbox file one message at a time, split at its "From " lines
+// (which are not part of the messages), holding no more than the current
+// message and a chunk of the file; a file that does not start with one is
+// one message.
+class MboxReader
 {
-    if (!data.startsWith("From "))
-        return {data};
-    QList<QByteArray> out;
-    qsizetype start = data.indexOf('\n') + 1;
-    if (start == 0)
-        return out;
-    for (;;) {
-        qsizetype next = data.indexOf("\nFrom ", start - 1);
-        if (next < 0) {
-            QByteArray m = data.mid(start);
-            if (!m.trimmed().isEmpty())
-                out.append(m);
-            return out;
+public:
+    explicit MboxReader(QIODevice& in) : _in(in) {}
+    /// The next message; false at the end.
+    bool next(QByteArray* out)
+    {
+        if (_done)
+            return false;
+        if (_start < 0 && !begin(out))
+            return !out->isNull();  // the whole file, or nothing
+        for (qsizetype from = _start - 1;;) {
+            const qsizetype next = _data.indexOf("\nFrom ", from);
+            if (next < 0) {
+                from = qMax(_start - 1, _data.size() - 5);  // a match may straddle the chunks
+                if (fill())
+                    continue;
+                _done = true;
+                *out = _data.mid(_start);
+                return !out->trimmed().isEmpty();
+            }
+            // The blank line before a "From " line belongs to the mbox format.
+            qsizetype end = next + 1;
+            if (end - _start >= 2 && _data.at(end - 2) == '\n')
+                end -= 1;
+            if (end - _start >= 3 && _data.at(end - 3) == '\r' && _data.at(end - 2) == '\n')
+                end -= 2;
+            *out = _data.mid(_start, end - _start);
+            qsizetype lineEnd = _data.indexOf('\n', next + 1);
+            while (lineEnd < 0) {
+                const qsizetype scanned = _data.size();
+                if (!fill()) {
+                    _done = true;
+                    return true;
+                }
+                lineEnd = _data.indexOf('\n', scanned);
+            }
+            _start = lineEnd + 1;
+            if (_start > (1 << 20)) {
+                // Drop what was read, keeping the newline before the start.
+                _data.remove(0, _start - 1);
+                _start = 1;
+            }
+            return true;
         }
-        // The blank line before a "From " line belongs to the mbox format.
-        qsizetype end = next + 1;
-        if (end - start >= 2 && data.at(end - 2) == '\n')
-            end -= 1;
-        if (end - start >= 3 && data.at(end - 3) == '\r' && data.at(end - 2) == '\n')
-            end -= 2;
-        out.append(data.mid(start, end - start));
-        const qsizetype lineEnd = data.indexOf('\n', next + 1);
-        if (lineEnd < 0)
-            return out;
-        start = lineEnd + 1;
     }
-}
+
+private:
+    // Reads the first line. False when there is no mbox to split: then
+    // \a out holds the whole file as one message (done), or nothing.
+    bool begin(QByteArray* out)
+    {
+        while (_data.size() < 5 && fill()) {
+        }
+        if (!_data.startsWith("From ")) {
+            while (fill()) {
+            }
+            *out = _data;
+            _done = true;
+            return false;
+        }
+        qsizetype nl = _data.indexOf('\n');
+        while (nl < 0) {
+            const qsizetype scanned = _data.size();
+            if (!fill()) {
+                _done = true;
+                *out = QByteArray();
+                return false;
+            }
+            nl = _data.indexOf('\n', scanned);
+        }
+        _start = nl + 1;
+        return true;
+    }
+    bool fill()
+    {
+        const QByteArray chunk = _in.read(4 << 20);
+        _data += chunk;
+        return !chunk.isEmpty();
+    }
+    QIODevice& _in;
+    QByteArray _data;
+    qsizetype _start = -1;  // where the current message starts; -1 before the first
+    bool _done = false;
+};
 
 int runImport(QStringList args)
 {
@@ -182,7 +240,8 @@ int runImport(QStringList args)
             ++failed;
             continue;
         }
-        for (const QByteArray& m : splitMbox(f.readAll())) {
+        MboxReader reader(f);
+        for (QByteArray m; reader.next(&m);) {
             // The source's unique ID is the text's digest: with an empty one
             // the folder would replace the message's own Message-ID, and
             // replies could no longer be threaded to it.
