@@ -45,6 +45,7 @@ private slots:
     void failures();
     void compose_data();
     void compose();
+    void importMbox();
 
 private:
     Run run(const QStringList& args, const QByteArray& input = QByteArray())
@@ -193,6 +194,23 @@ void tst_Tool::compose()
             data.chop(1);
         QCOMPARE(QByteArrayList({p->type, p->mimetype, p->encoding, p->charset, p->name, data}), parts[i]);
     }
+}
+
+// The tool reads an mbox 4 MiB at a time: the second "From " line here
+// straddles the end of the first read. The blank line before it is the
+// format's, not the message's.
+void tst_Tool::importMbox()
+{
+    const QByteArray one = "Subject: one\r\n\r\n" + QByteArray((4 << 20) - 30, 'a') + "\r\n";
+    const QByteArray two = "Subject: two\r\n\r\nb\r\n";
+    const QString box = newFolder();
+    const Run r = run({u"import"_s, box, file(u"in.mbox"_s, "From - x\n" + one + "\nFrom - y\n" + two)});
+    QVERIFY2(r.rc == 0, r.err.constData());
+    QByteArrayList texts;
+    LocalMailFolder folder(box);
+    for (IndexClass* e : folder.indexIDict()->entries())
+        texts << MessageDevice(e).rfc822Message();
+    QCOMPARE(texts, QByteArrayList({one, two}));
 }
 
 QTEST_GUILESS_MAIN(tst_Tool)
