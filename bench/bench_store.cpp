@@ -5,7 +5,10 @@
 //   open_index   loading the index of the N-message folder vs reading the
 //                index file raw; memory per loaded entry;
 //   compact      compaction after half of the entries were removed vs cp of
-//                the bytes that survive;
+//                the bytes that survive (plain and synced), then the kept
+//                bytes compacted again right after the copy, in the state
+//                the copy found the machine in;
+//   delete_one   single deletions from the full folder, each its own call;
 //   delete_list  deleting 1,000 messages through the list form (one
 //                compaction) next to one bare compaction of the same folder;
 //   thread_chain a reply chain stored and threaded message by message, at

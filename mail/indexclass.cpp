@@ -15,10 +15,10 @@
 // Under AddressSanitizer entries come from the global allocator, so that a
 // use after free of an entry is still reported.
 #if defined(__SANITIZE_ADDRESS__)
-#define ORVANE_ENTRY_SLABS 1
+#define ORVANE_ENTRY_SLABS 0
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define ORVANE_ENTRY_SLABS 1
+#define ORVANE_ENTRY_SLABS 0
 #endif
 #endif
 #ifndef ORVANE_ENTRY_SLABS
