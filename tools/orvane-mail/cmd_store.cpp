@@ -122,14 +122,10 @@ public:
             if (end - _start >= 3 && _data.at(end - 3) == '\r' && _data.at(end - 2) == '\n')
                 end -= 2;
             *out = _data.mid(_start, end - _start);
-            qsizetype lineEnd = _data.indexOf('\n', next + 1);
-            while (lineEnd < 0) {
-                const qsizetype scanned = _data.size();
-                if (!fill()) {
-                    _done = true;
-                    return true;
-                }
-                lineEnd = _data.indexOf('\n', scanned);
+            const qsizetype lineEnd = newlineFrom(next + 1);
+            if (lineEnd < 0) {
+                _done = true;
+                return true;
             }
             _start = lineEnd + 1;
             if (_start > (1 << 20)) {
@@ -155,18 +151,27 @@ private:
             _done = true;
             return false;
         }
-        qsizetype nl = _data.indexOf('\n');
-        while (nl < 0) {
-            const qsizetype scanned = _data.size();
-            if (!fill()) {
-                _done = true;
-                *out = QByteArray();
-                return false;
-            }
-            nl = _data.indexOf('\n', scanned);
+        const qsizetype nl = newlineFrom(0);
+        if (nl < 0) {
+            _done = true;
+            *out = QByteArray();
+            return false;
         }
         _start = nl + 1;
         return true;
+    }
+    // The first newline at or after \a from, reading on as needed; -1 when
+    // the input ends before one.
+    qsizetype newlineFrom(qsizetype from)
+    {
+        qsizetype at = _data.indexOf('\n', from);
+        while (at < 0) {
+            const qsizetype scanned = _data.size();
+            if (!fill())
+                return -1;
+            at = _data.indexOf('\n', scanned);
+        }
+        return at;
     }
     bool fill()
     {
