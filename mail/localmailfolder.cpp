@@ -370,7 +370,8 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
     // messages (descriptors saved again, texts composed again) to scrub.
     bool rewritten = false;
     const auto image = indexFileIsOurs() ? Orvane::IndexImage::open(indexFileName) : nullptr;
-    if (image && Orvane::indexHeaderEnd(image->data(), image->size()) > 0) {
+    const qint64 first = image ? Orvane::indexHeaderEnd(image->data(), image->size()) : -1;
+    if (first > 0) {
         const uchar* d = image->data();
         const qint64 size = image->size();
         // The kept spans go straight from the mapped log to the new file.
@@ -379,7 +380,7 @@ void LocalMailFolder::deleteEntries(const std::vector<IndexClass*>& gone)
         auto put = [&](qint64 from, qint64 to) {
             ok = ok && out.write(reinterpret_cast<const char*>(d + from), to - from) == to - from;
         };
-        qint64 pos = Orvane::indexHeaderEnd(d, size), kept = 0;
+        qint64 pos = first, kept = 0;
         Orvane::RawRecord r;
         while (pos < size && Orvane::scanRecord(d, size, pos, &r)) {
             if (idHashes.contains(Orvane::rawStringHash(d, pos)) && ids.contains(Orvane::rawString(d, pos))) {
