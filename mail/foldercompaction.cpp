@@ -61,14 +61,8 @@ public:
     qint64 pos() const { return _pos; }
     bool put(const char* p, qint64 n)
     {
-        if (qint64(_buf.size()) + n > Capacity && !flush())
+        if (!makeRoom(n))
             return false;
-        if (n >= Capacity) {
-            if (!Orvane::StoreIO::writeAt(_file, _pos, p, n))
-                return false;
-            _written = _pos += n;
-            return true;
-        }
         _buf.append(p, n);
         _pos += n;
         return true;
@@ -84,7 +78,7 @@ public:
         }
         if (const char* m = from.mapped(off))
             return put(m, n);
-        if (qint64(_buf.size()) + n > Capacity && !flush())
+        if (!makeRoom(n))
             return false;
         const qsizetype at = _buf.size();
         _buf.resize(at + n);
@@ -103,6 +97,9 @@ public:
     }
 
 private:
+    // Flushes the buffer when \a n more bytes would overflow it (pieces
+    // put here are shorter than a direct copy, far below its capacity).
+    bool makeRoom(qint64 n) { return qint64(_buf.size()) + n <= Capacity || flush(); }
     // The disk writes what is done while the rest is copied: the final
     // sync waits for the last stretch only.
     void writeBack()
